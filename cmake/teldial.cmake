@@ -1,0 +1,20 @@
+# Compiler settings shared by the program and its runtime.
+
+# Product code: small C-style C++ without exceptions, RTTI or global constructors.
+function(teldial_product_code target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.")
+endfunction()
+
+if(WIN32)
+  # Byte-identical executables from identical sources: no link time stamp, no
+  # debug paths, and every mingw runtime library linked in.
+  add_link_options(-static -s -Wl,--no-insert-timestamp)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+endif()
+
+# Windows GUI program started through wWinMain.
+function(teldial_gui_program target)
+  target_link_options(${target} PRIVATE -mwindows -municode)
+endfunction()

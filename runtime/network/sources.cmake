@@ -1,0 +1,1 @@
+set(NETWORK_WIN_SOURCES network_library_win.cpp)

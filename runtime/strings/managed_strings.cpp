@@ -1,0 +1,147 @@
+#include "managed_strings.h"
+
+#include <mimalloc.h>
+#include <string.h>
+
+#include "../process_exit.h"
+
+static String sharedEmpty;
+
+static inline uint32_t* HeaderOf(String s) { return reinterpret_cast<uint32_t*>(s) - 1; }
+static inline size_t AllocationSize(int32_t length) { return 2 * size_t(uint32_t(length)) + 6; }
+
+int32_t StringLength(String s) { return s ? int32_t(*HeaderOf(s) & kLengthMask) : 0; }
+bool IsTemporary(String s) { return s && (*HeaderOf(s) & kTemporaryFlag); }
+
+// Callers never test for failure, so a refused request must not come back as null.
+static void* CheckedAllocation(void* block) {
+  if (!block) EndProcessWithoutMemory();
+  return block;
+}
+
+static String NewString(int32_t length, uint32_t flag) {
+  uint32_t* header = static_cast<uint32_t*>(CheckedAllocation(mi_malloc(AllocationSize(length))));
+  *header = (uint32_t(length) & kLengthMask) | flag;
+  return reinterpret_cast<String>(header + 1);
+}
+
+static void Release(String s) { mi_free(HeaderOf(s)); }
+
+static bool IsEmptyValue(String s) { return !s || s == sharedEmpty; }
+
+// The text of s, terminator included, into a new string of s's length.
+static String CopyOf(String s, uint32_t flag) {
+  int32_t length = StringLength(s);
+  String copy = NewString(length, flag);
+  memcpy(copy, s, 2 * size_t(length) + 2);
+  return copy;
+}
+
+void InitStrings() {
+  sharedEmpty = AllocateString(0);
+  sharedEmpty[0] = 0;
+}
+
+String SharedEmptyString() { return sharedEmpty; }
+
+String AllocateString(int32_t length) { return NewString(length, 0); }
+String AllocateTempString(int32_t length) { return NewString(length, kTemporaryFlag); }
+
+String ResizeString(String s, int32_t length) {
+  uint32_t header = *HeaderOf(s);
+  if (int32_t(header & kLengthMask) == length) return s;
+  uint32_t* grown = static_cast<uint32_t*>(
+      CheckedAllocation(mi_realloc(HeaderOf(s), AllocationSize(length))));
+  *grown = (header & kTemporaryFlag) | (uint32_t(length) & kLengthMask);
+  return reinterpret_cast<String>(grown + 1);
+}
+
+void FreeString(String s) {
+  if (!IsEmptyValue(s)) Release(s);
+}
+
+void FreeTempString(String s) {
+  if (IsTemporary(s)) Release(s);
+}
+
+void AssignString(String* variable, String s) {
+  String old = *variable;
+  if (old == s) {
+    if (!s) *variable = sharedEmpty;
+    return;
+  }
+  if (!IsEmptyValue(old)) Release(old);
+  if (IsEmptyValue(s)) {
+    *variable = sharedEmpty;
+  } else if (IsTemporary(s)) {
+    *HeaderOf(s) &= ~kTemporaryFlag;
+    *variable = s;
+  } else {
+    *variable = CopyOf(s, 0);
+  }
+}
+
+void CopyStringParameter(String* variable) {
+  String incoming = *variable;
+  if (IsEmptyValue(incoming)) {
+    *variable = sharedEmpty;
+  } else if (IsTemporary(incoming)) {
+    *HeaderOf(incoming) &= ~kTemporaryFlag;
+  } else {
+    *variable = CopyOf(incoming, 0);
+  }
+}
+
+String ConcatStrings(String left, String right) {
+  int32_t leftLength = StringLength(left);
+  int32_t rightLength = StringLength(right);
+  String result = nullptr;
+  if (leftLength + rightLength != 0) {
+    result = NewString(leftLength + rightLength, kTemporaryFlag);
+    if (leftLength) memcpy(result, left, 2 * size_t(leftLength));
+    if (rightLength) memcpy(result + leftLength, right, 2 * size_t(rightLength));
+    result[leftLength + rightLength] = 0;
+  }
+  FreeTempString(left);
+  FreeTempString(right);
+  return result;
+}
+
+String AppendString(String accumulator, String operand) {
+  if (IsEmptyValue(operand)) return accumulator;
+  if (IsEmptyValue(accumulator)) {
+    return IsTemporary(operand) ? operand : CopyOf(operand, kTemporaryFlag);
+  }
+  int32_t accumulatorLength = StringLength(accumulator);
+  int32_t operandLength = StringLength(operand);
+  accumulator = ResizeString(accumulator, accumulatorLength + operandLength);
+  memcpy(accumulator + accumulatorLength, operand, 2 * size_t(operandLength) + 2);
+  FreeTempString(operand);
+  return accumulator;
+}
+
+int32_t StringsEqual(String a, String b) {
+  int32_t equal;
+  if (!a && !b) {
+    equal = 1;
+  } else if (!a || !b) {
+    equal = StringLength(a ? a : b) == 0;
+  } else {
+    const char16_t* x = a;
+    const char16_t* y = b;
+    while (*x == *y && *x) {
+      x++;
+      y++;
+    }
+    equal = *x == *y;
+  }
+  FreeTempString(a);
+  FreeTempString(b);
+  return equal;
+}
+
+String DuplicateTemporary(String s) {
+  if (!IsTemporary(s)) return s;
+  if (StringLength(s) == 0) return nullptr;
+  return CopyOf(s, kTemporaryFlag);
+}

@@ -1,0 +1,60 @@
+# Sourced by the project's scripts: a Wine prefix inside the build folder, a
+# persistent wineserver and a virtual display, started once per run.
+teldial_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+export WINEPREFIX="${WINEPREFIX:-$teldial_top/build/wine}"
+export WINEARCH=win32
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+teldial_started_display=""
+
+# Starts Xvfb on a free display unless one is given.
+teldial_start_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    teldial_started_display=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+  done
+  echo "no virtual display could be started" >&2
+  return 1
+}
+
+# Makes the prefix on first use: no crash dialog (a crash becomes an exit code),
+# unmanaged windows (no stall when a box closes on a bare X server).
+teldial_prepare_prefix() {
+  if [ ! -f "$WINEPREFIX/.teldial-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 </dev/null
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+    wineserver -w
+    touch "$WINEPREFIX/.teldial-ready"
+  fi
+}
+
+# A wineserver that stays up for the whole run; Wine's helper processes are
+# started here so that they do not hold a test's output open.
+teldial_start_wine() {
+  teldial_start_display
+  teldial_prepare_prefix
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+teldial_stop_wine() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$teldial_started_display" ]; then
+    kill "$teldial_started_display" 2>/dev/null || true
+    wait "$teldial_started_display" 2>/dev/null || true
+  fi
+}

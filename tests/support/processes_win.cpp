@@ -1,0 +1,105 @@
+#include "processes_win.h"
+
+#include <vector>
+
+#ifndef TELDIAL_EXE
+#error "TELDIAL_EXE must name the built teldial.exe"
+#endif
+
+static std::wstring WindowsPath(std::wstring path) {
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+std::wstring TeldialPath() { return WindowsPath(L"Z:" TELDIAL_EXE); }
+
+std::wstring CopyOfTeldial(const wchar_t* fileName) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"teldial-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetTickCount());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring copy = folder + L"\\" + fileName;
+  CopyFileW(TeldialPath().c_str(), copy.c_str(), FALSE);
+  return copy;
+}
+
+bool StartProgram(const std::wstring& program, const std::wstring& commandLine, ProgramRun* run) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(0);
+  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  run->process = info.hProcess;
+  run->processId = info.dwProcessId;
+  return true;
+}
+
+long WaitForExit(ProgramRun* run, DWORD timeoutMs) {
+  long result = -1;
+  if (WaitForSingleObject(run->process, timeoutMs) == WAIT_OBJECT_0) {
+    DWORD code = 0;
+    GetExitCodeProcess(run->process, &code);
+    result = long(code);
+  } else {
+    TerminateProcess(run->process, 1);
+    WaitForSingleObject(run->process, 5000);
+  }
+  CloseHandle(run->process);
+  run->process = nullptr;
+  return result;
+}
+
+namespace {
+struct BoxSearch {
+  DWORD processId;
+  HWND found;
+};
+}  // namespace
+
+static BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(parameter);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  if (owner == search->processId && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    BoxSearch search = {processId, nullptr};
+    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    if (GetTickCount() - start > timeoutMs) return nullptr;
+    Sleep(20);
+  }
+}
+
+std::wstring WindowText(HWND window) {
+  // WM_GETTEXT is marshalled across processes for standard controls.
+  LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  std::vector<wchar_t> text(size_t(length) + 2, 0);
+  LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  return std::wstring(text.data(), size_t(copied));
+}
+
+std::wstring MessageBoxText(HWND box) {
+  const int kMessageTextId = 0xFFFF;
+  HWND text = GetDlgItem(box, kMessageTextId);
+  return text ? WindowText(text) : std::wstring();
+}
+
+void PressOk(HWND box) {
+  HWND button = GetDlgItem(box, IDOK);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Real processes for end-to-end tests: start a program with an exact raw command
+// line, find and read its message box, press its OK button, collect its exit code.
+#include <windows.h>
+
+#include <string>
+
+struct ProgramRun {
+  HANDLE process = nullptr;
+  DWORD processId = 0;
+};
+
+// The built teldial.exe, or a copy of it under another file name in a fresh
+// folder (the copy is what the usage text names).
+std::wstring TeldialPath();
+std::wstring CopyOfTeldial(const wchar_t* fileName);
+
+// commandLine is handed to CreateProcessW unchanged.
+bool StartProgram(const std::wstring& program, const std::wstring& commandLine, ProgramRun* run);
+// The exit code, or -1 when the process had to be killed after timeoutMs.
+long WaitForExit(ProgramRun* run, DWORD timeoutMs);
+
+// The first message box (dialog class #32770) of the process, or null after timeoutMs.
+HWND FindMessageBox(DWORD processId, DWORD timeoutMs);
+std::wstring WindowText(HWND window);
+std::wstring MessageBoxText(HWND box);
+void PressOk(HWND box);
