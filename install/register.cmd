@@ -1,0 +1,65 @@
+@echo off
+rem Registers teldial.exe from this folder as the handler of tel: and callto: links.
+rem   register.cmd         for the current user (HKCU)
+rem   register.cmd /all    for all users (HKLM; run as administrator)
+rem Windows 10 and 11 then list teldial under Settings > Apps > Default apps, where
+rem only the user can make it the default for TEL and CALLTO.
+setlocal
+set "root="
+if "%~1"=="" set "root=HKCU"
+if /i "%~1"=="/all" set "root=HKLM"
+if "%root%"=="" goto usage
+
+set "folder=%~dp0"
+if "%folder:~-1%"=="\" set "folder=%folder:~0,-1%"
+if not exist "%folder%\teldial.exe" goto missing
+set "classes=%root%\Software\Classes"
+set "app=%root%\Software\teldial"
+
+rem Plain "if errorlevel" checks: Wine's cmd does not honour || after reg.
+call :link tel "URL:tel"
+if errorlevel 1 goto failed
+call :link callto "URL:callto"
+if errorlevel 1 goto failed
+call :link teldial.url "URL:teldial phone link"
+if errorlevel 1 goto failed
+call :value "%app%\Capabilities" ApplicationName "teldial"
+if errorlevel 1 goto failed
+call :value "%app%\Capabilities" ApplicationDescription "Hands phone links to the dial service on this computer"
+if errorlevel 1 goto failed
+call :value "%app%\Capabilities\URLAssociations" tel "teldial.url"
+if errorlevel 1 goto failed
+call :value "%app%\Capabilities\URLAssociations" callto "teldial.url"
+if errorlevel 1 goto failed
+call :value "%root%\Software\RegisteredApplications" teldial "Software\teldial\Capabilities"
+if errorlevel 1 goto failed
+echo teldial is registered for tel: and callto: links in %root%.
+exit /b 0
+
+rem A URL scheme or the class it points to: "URL:..." and an empty URL Protocol
+rem value, opened with teldial.exe and the whole link as its one argument.
+:link
+reg add "%classes%\%~1" /ve /d "%~2" /f >nul
+if errorlevel 1 exit /b 1
+reg add "%classes%\%~1" /v "URL Protocol" /d "" /f >nul
+if errorlevel 1 exit /b 1
+reg add "%classes%\%~1\shell\open\command" /ve /d "\"%folder%\teldial.exe\" \"%%1\"" /f >nul
+if errorlevel 1 exit /b 1
+exit /b 0
+
+:value
+reg add "%~1" /v "%~2" /d "%~3" /f >nul
+if errorlevel 1 exit /b 1
+exit /b 0
+
+:usage
+echo usage: %~nx0 [/all]
+exit /b 2
+
+:missing
+echo teldial.exe is not in %folder%
+exit /b 1
+
+:failed
+echo registration in %root% failed (for /all, run as administrator)
+exit /b 1
