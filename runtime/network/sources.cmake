@@ -1,1 +1,1 @@
-set(NETWORK_WIN_SOURCES network_library_win.cpp)
+set(NETWORK_WIN_SOURCES network_library_win.cpp connections_win.cpp connection_events_win.cpp)
