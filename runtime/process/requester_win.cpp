@@ -1,13 +1,182 @@
 #include "requester.h"
 
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <string.h>
 
-void ReadScreenDpi() {}
-void InitRequester() {}
-void EndRequester() {}
+#include "../program_heap.h"
+
+// The process declares itself DPI-aware in its manifest, so the screen's real
+// DPI is what it draws with. Building with REQUESTER_DPI_AWARE=0 leaves the
+// metrics at 96 DPI.
+#ifndef REQUESTER_DPI_AWARE
+#define REQUESTER_DPI_AWARE 1
+#endif
+
+int32_t screenDpiX = 96;
+int32_t screenDpiY = 96;
+double screenScaleX = 1.0;
+double screenScaleY = 1.0;
+
+// A library the requester would load on demand; nothing loads one yet.
+static HMODULE requesterModule;
+
+namespace {
+// One window that a ShowMessage call recorded, so that the same thread can put
+// it back the way it was once the box is closed.
+struct WindowEntry {
+  WindowEntry* next;
+  WindowEntry* previous;
+  uint32_t threadId;
+  HWND window;
+  uint8_t wasTopmost;
+  uint8_t disabledHere;
+};
+}  // namespace
+
+// Newest entry first; empty between calls. Entries belong to the thread that
+// recorded them and only that thread unlinks them. The lock guards the links
+// only: it is never held across a window call, because those call the
+// thread's own window procedures, which may show a message themselves.
+static WindowEntry* windowList;
+static SRWLOCK windowListLock = SRWLOCK_INIT;
+
+const int32_t kLongestShownText = 65535;
+const int32_t kShortenedTextLength = 65534;
+const int32_t kShortenedBufferUnits = 65536;
+const UINT kKeepPlaceAndSize = SWP_NOMOVE | SWP_NOSIZE;
+
+void ReadScreenDpi() {
+  if (!REQUESTER_DPI_AWARE) return;
+  HDC screen = GetDC(nullptr);
+  screenDpiX = GetDeviceCaps(screen, LOGPIXELSX);
+  screenDpiY = GetDeviceCaps(screen, LOGPIXELSY);
+  screenScaleX = screenDpiX / 96.0;
+  screenScaleY = screenDpiY / 96.0;
+  ReleaseDC(nullptr, screen);
+}
+
+// Tab, hot-key, date, extended combo box and IP address controls.
+const DWORD kCommonControlClasses =
+    ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
+static_assert(kCommonControlClasses == 0xB48, "the classes the requester's dialogs use");
+
+void InitRequester() {
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = sizeof controls;
+  controls.dwICC = kCommonControlClasses;
+  InitCommonControlsEx(&controls);
+  CoInitialize(nullptr);
+}
+
+void EndRequester() {
+  if (requesterModule) FreeLibrary(requesterModule);
+  requesterModule = nullptr;
+}
+
+static void LinkAtHead(WindowEntry* entry) {
+  AcquireSRWLockExclusive(&windowListLock);
+  entry->next = windowList;
+  entry->previous = nullptr;
+  if (windowList) windowList->previous = entry;
+  windowList = entry;
+  ReleaseSRWLockExclusive(&windowListLock);
+}
+
+static void Unlink(WindowEntry* entry) {
+  if (entry->previous) entry->previous->next = entry->next;
+  else windowList = entry->next;
+  if (entry->next) entry->next->previous = entry->previous;
+}
+
+static bool IsListed(const WindowEntry* wanted) {
+  for (WindowEntry* entry = windowList; entry; entry = entry->next)
+    if (entry == wanted) return true;
+  return false;
+}
+
+// The thread's entry after `after`, or its first one when `after` is null.
+// A message shown from a window procedure during a window call restores and
+// frees this thread's entries, so `after` may be gone: then the walk starts
+// over, which at worst repeats a harmless SetWindowPos.
+static WindowEntry* NextEntryOfThread(WindowEntry* after, uint32_t threadId) {
+  AcquireSRWLockExclusive(&windowListLock);
+  WindowEntry* entry = (after && IsListed(after)) ? after->next : windowList;
+  while (entry && entry->threadId != threadId) entry = entry->next;
+  ReleaseSRWLockExclusive(&windowListLock);
+  return entry;
+}
+
+static WindowEntry* UnlinkFirstEntryOfThread(uint32_t threadId) {
+  AcquireSRWLockExclusive(&windowListLock);
+  WindowEntry* entry = windowList;
+  while (entry && entry->threadId != threadId) entry = entry->next;
+  if (entry) Unlink(entry);
+  ReleaseSRWLockExclusive(&windowListLock);
+  return entry;
+}
+
+// A window that cannot be recorded is left alone: nothing would put it back.
+static BOOL CALLBACK RecordAndDisable(HWND window, LPARAM parameter) {
+  uint32_t threadId = uint32_t(parameter);
+  if (GetWindowThreadProcessId(window, nullptr) != threadId || !IsWindowVisible(window)) return TRUE;
+  WindowEntry* entry = static_cast<WindowEntry*>(ProgramHeapAllocate(sizeof(WindowEntry)));
+  if (!entry) return TRUE;
+  entry->threadId = threadId;
+  entry->window = window;
+  LinkAtHead(entry);
+  if (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) entry->wasTopmost = 1;
+  if (window != GetForegroundWindow() && IsWindowEnabled(window)) {
+    entry->disabledHere = 1;
+    EnableWindow(window, FALSE);
+  }
+  return TRUE;
+}
+
+static void DisableThreadWindows(uint32_t threadId) {
+  EnumWindows(RecordAndDisable, LPARAM(threadId));
+  for (WindowEntry* entry = NextEntryOfThread(nullptr, threadId); entry; entry = NextEntryOfThread(entry, threadId)) {
+    if (entry->wasTopmost) SetWindowPos(entry->window, HWND_NOTOPMOST, 0, 0, 0, 0, kKeepPlaceAndSize);
+  }
+}
+
+// Restores every entry of the thread, also those of an enclosing call.
+static void RestoreThreadWindows(uint32_t threadId) {
+  while (WindowEntry* entry = UnlinkFirstEntryOfThread(threadId)) {
+    if (entry->disabledHere) EnableWindow(entry->window, TRUE);
+    if (entry->wasTopmost) SetWindowPos(entry->window, HWND_TOPMOST, 0, 0, 0, 0, kKeepPlaceAndSize);
+    ProgramHeapFree(entry);
+  }
+}
+
+static HWND ForegroundWindowOfThisProcess() {
+  HWND foreground = GetForegroundWindow();
+  if (!foreground) return nullptr;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(foreground, &processId);
+  return processId == GetCurrentProcessId() ? foreground : nullptr;
+}
+
+static int32_t ShowWithThreadWindowsDisabled(HWND owner, const char16_t* text, String caption, uint32_t flags) {
+  uint32_t threadId = GetCurrentThreadId();
+  DisableThreadWindows(threadId);
+  int32_t result = MessageBoxW(owner, reinterpret_cast<LPCWSTR>(text), reinterpret_cast<LPCWSTR>(caption), flags);
+  RestoreThreadWindows(threadId);
+  return result;
+}
 
 int32_t ShowMessage(String caption, String text) { return ShowMessage(caption, text, 0, nullptr); }
+
 int32_t ShowMessage(String caption, String text, uint32_t flags) { return ShowMessage(caption, text, flags, nullptr); }
+
 int32_t ShowMessage(String caption, String text, uint32_t flags, void* owner) {
-  return MessageBoxW(static_cast<HWND>(owner), reinterpret_cast<LPCWSTR>(text), reinterpret_cast<LPCWSTR>(caption), flags);
+  HWND ownerWindow = owner ? static_cast<HWND>(owner) : ForegroundWindowOfThisProcess();
+  if (StringLength(text) > kLongestShownText) {
+    char16_t shortened[kShortenedBufferUnits];
+    memcpy(shortened, text, kShortenedTextLength * sizeof(char16_t));
+    shortened[kShortenedTextLength] = 0;
+    return ShowWithThreadWindowsDisabled(ownerWindow, shortened, caption, flags);
+  }
+  return ShowWithThreadWindowsDisabled(ownerWindow, text, caption, flags);
 }
