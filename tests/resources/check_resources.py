@@ -128,6 +128,21 @@ class Resources(unittest.TestCase):
         self.assertEqual(40 + 4 * palette + size * row(size * bits) + size * row(size), len(image),
                          "header, palette, colour rows and AND mask")
 
+    def test_version_information(self):
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        one_zero_zero_zero = (0x00010000, 0x00000000)
+        self.assertEqual(one_zero_zero_zero, (fixed.FileVersionMS, fixed.FileVersionLS))
+        self.assertEqual(one_zero_zero_zero, (fixed.ProductVersionMS, fixed.ProductVersionLS))
+        strings = {}
+        for info in self.pe.FileInfo[0]:
+            for table in getattr(info, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+        self.assertEqual("teldial", strings.get("ProductName"))
+        self.assertEqual("1.0.0.0", strings.get("FileVersion"))
+        self.assertEqual("1.0.0.0", strings.get("ProductVersion"))
+        self.assertEqual("teldial.exe", strings.get("OriginalFilename"))
+        self.assertTrue(strings.get("FileDescription"))
+
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:
