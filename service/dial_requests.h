@@ -1,0 +1,30 @@
+#pragma once
+// The dial service's side of the datagram exchange, free of any socket: which
+// request a datagram is, and the printable form of a dialled number.
+//
+//   "ping"            -> answered with "pong"
+//   "dial " + number  -> the number (UTF-8, possibly empty) is dialled, answered with "ok"
+//   anything else     -> ignored, no answer
+//
+// A request is recognised by its exact bytes: no case folding, no trimming, and
+// a datagram with a zero byte inside is taken as it is.
+#include <stddef.h>
+
+enum RequestKind { kRequestIgnored, kRequestPing, kRequestDial };
+
+struct Request {
+  RequestKind kind;
+  const char* number;  // points into the datagram; valid for kRequestDial only
+  size_t numberLength;
+};
+
+Request ParseRequest(const char* datagram, size_t length);
+
+// The number as one line of log text: printable ASCII and UTF-8 bytes as they
+// are, control bytes, DEL and backslash as \xNN, so that no number can start a
+// line of its own or pass for another entry. Writes at most size - 1 bytes and a
+// terminating 0; returns the bytes written without the 0. size must be at least 1.
+size_t FormatNumberForLog(const char* number, size_t length, char* text, size_t size);
+
+extern const char kPongAnswer[];  // "pong"
+extern const char kDialAnswer[];  // "ok"
