@@ -21,4 +21,4 @@ add_custom_command(
           "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
   COMMENT "Packing ${TELDIAL_PACKAGE_NAME}.zip"
   VERBATIM)
-add_custom_target(release-zip DEPENDS "${TELDIAL_PACKAGE_ZIP}")
+add_custom_target(release-zip ALL DEPENDS "${TELDIAL_PACKAGE_ZIP}")

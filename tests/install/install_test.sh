@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The release zip as a new user meets it, on a clean Wine prefix: unpack into a
+# folder whose path has a space, register the phone links for the current user
+# and for all users and read every value back, open a tel: link the way a
+# browser does (ShellExecute through `start`) with the reference service
+# running, then unregister and check that nothing is left.
+#
+#   install_test.sh path/to/teldial-<version>-win32.zip
+#
+# Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT for
+# ShellExecute (Windows does), so the link is opened with the all-users
+# registration in place.
+set -uo pipefail
+zip=$1
+name=$(basename "$zip" .zip)
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix"
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+service_pid=""
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+passes=0
+check() {  # description, expected, actual
+  if [ "$2" == "$3" ]; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    printf 'FAIL: %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
+  fi
+}
+
+winerun() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+# The data of one REG_SZ value; "(Default)" for the unnamed value.
+reg_value() {
+  local key=$1 value=$2
+  if [ "$value" = "(Default)" ]; then
+    winerun reg query "$key" /ve | sed -n 's/^    (Default)    REG_SZ    //p'
+  else
+    winerun reg query "$key" /v "$value" | sed -n "s/^    $value    REG_SZ    //p"
+  fi
+}
+key_exists() { wine reg query "$1" </dev/null >/dev/null 2>&1 && echo yes || echo no; }
+value_exists() { wine reg query "$1" /v "$2" </dev/null >/dev/null 2>&1 && echo yes || echo no; }
+
+echo "== clean prefix, package unpacked"
+wineboot -i >/dev/null 2>&1 </dev/null
+wineserver -p >/dev/null 2>&1 </dev/null
+folder_unix="$WINEPREFIX/drive_c/Program Files/$name"
+/usr/bin/python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c/Program Files/"
+for file in teldial.exe dial-service.exe register.cmd unregister.cmd README.md LICENSE; do
+  check "package holds $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
+done
+folder="C:\\Program Files\\$name"
+command_line="\"$folder\\teldial.exe\" \"%1\""
+
+check_registered() {  # root
+  local root=$1 scheme
+  for scheme in tel callto teldial.url; do
+    local expected="URL:$scheme"
+    [ "$scheme" = teldial.url ] && expected="URL:teldial phone link"
+    check "$root $scheme default" "$expected" "$(reg_value "$root\\Software\\Classes\\$scheme" "(Default)")"
+    check "$root $scheme URL Protocol present" yes "$(value_exists "$root\\Software\\Classes\\$scheme" "URL Protocol")"
+    check "$root $scheme URL Protocol empty" "" "$(reg_value "$root\\Software\\Classes\\$scheme" "URL Protocol")"
+    check "$root $scheme open command" "$command_line" \
+      "$(reg_value "$root\\Software\\Classes\\$scheme\\shell\\open\\command" "(Default)")"
+  done
+  check "$root RegisteredApplications" 'Software\teldial\Capabilities' \
+    "$(reg_value "$root\\Software\\RegisteredApplications" teldial)"
+  check "$root ApplicationName" teldial "$(reg_value "$root\\Software\\teldial\\Capabilities" ApplicationName)"
+  for scheme in tel callto; do
+    check "$root URLAssociations $scheme" teldial.url \
+      "$(reg_value "$root\\Software\\teldial\\Capabilities\\URLAssociations" $scheme)"
+  done
+}
+
+check_unregistered() {  # root
+  local root=$1 key
+  for key in Software\\Classes\\tel Software\\Classes\\callto Software\\Classes\\teldial.url Software\\teldial; do
+    check "$root\\$key removed" no "$(key_exists "$root\\$key")"
+  done
+  check "$root RegisteredApplications value removed" no "$(value_exists "$root\\Software\\RegisteredApplications" teldial)"
+}
+
+echo "== register.cmd and register.cmd /all"
+winerun cmd /c "$folder\\register.cmd"
+check "register.cmd exit code" 0 "$(wine cmd /c "$folder\\register.cmd" </dev/null >/dev/null 2>&1; echo $?)"
+check_registered HKCU
+winerun cmd /c "$folder\\register.cmd" /all
+check_registered HKLM
+check "register.cmd with a wrong option" 2 "$(wine cmd /c "$folder\\register.cmd" /x </dev/null >/dev/null 2>&1; echo $?)"
+
+echo "== a tel: link opened like a browser does"
+log="$work/service.log"
+: >"$log"
+wine "$folder_unix/dial-service.exe" --count 1 >"$log" 2>&1 </dev/null &
+service_pid=$!
+for _ in $(seq 1 100); do grep -q "listening on" "$log" && break; sleep 0.1; done
+wine start 'tel:+49%205555%200123-0' </dev/null >/dev/null 2>&1
+for _ in $(seq 1 150); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
+kill "$service_pid" 2>/dev/null
+service_pid=""
+sed 's/^/   service: /' "$log" | tr -d '\r'
+check "service received the raw number" yes "$(grep -q -F '+49%205555%200123-0' "$log" && echo yes || echo no)"
+check "service normalised it" yes "$(grep -q -F '+495555501230' "$log" && echo yes || echo no)"
+
+echo "== unregister.cmd and unregister.cmd /all"
+winerun cmd /c "$folder\\unregister.cmd"
+check_unregistered HKCU
+check "HKLM untouched by the per-user removal" yes "$(key_exists 'HKLM\Software\Classes\tel')"
+winerun cmd /c "$folder\\unregister.cmd" /all
+check_unregistered HKLM
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
