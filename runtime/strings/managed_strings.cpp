@@ -7,11 +7,21 @@
 
 static String sharedEmpty;
 
-static inline uint32_t* HeaderOf(String s) { return reinterpret_cast<uint32_t*>(s) - 1; }
+// A literal's header sits on a 2-byte boundary only, so the header is always
+// moved as bytes; compilers turn this into a single 32-bit access.
+static inline uint32_t ReadHeader(String s) {
+  uint32_t header;
+  memcpy(&header, reinterpret_cast<const char*>(s) - 4, sizeof header);
+  return header;
+}
+static inline void SetHeader(String s, uint32_t header) {
+  memcpy(reinterpret_cast<char*>(s) - 4, &header, sizeof header);
+}
+static inline void* AllocationOf(String s) { return reinterpret_cast<char*>(s) - 4; }
 static inline size_t AllocationSize(int32_t length) { return 2 * size_t(uint32_t(length)) + 6; }
 
-int32_t StringLength(String s) { return s ? int32_t(*HeaderOf(s) & kLengthMask) : 0; }
-bool IsTemporary(String s) { return s && (*HeaderOf(s) & kTemporaryFlag); }
+int32_t StringLength(String s) { return s ? int32_t(ReadHeader(s) & kLengthMask) : 0; }
+bool IsTemporary(String s) { return s && (ReadHeader(s) & kTemporaryFlag); }
 
 // Callers never test for failure, so a refused request must not come back as null.
 static void* CheckedAllocation(void* block) {
@@ -20,12 +30,13 @@ static void* CheckedAllocation(void* block) {
 }
 
 static String NewString(int32_t length, uint32_t flag) {
-  uint32_t* header = static_cast<uint32_t*>(CheckedAllocation(mi_malloc(AllocationSize(length))));
-  *header = (uint32_t(length) & kLengthMask) | flag;
-  return reinterpret_cast<String>(header + 1);
+  char* block = static_cast<char*>(CheckedAllocation(mi_malloc(AllocationSize(length))));
+  String s = reinterpret_cast<String>(block + 4);
+  SetHeader(s, (uint32_t(length) & kLengthMask) | flag);
+  return s;
 }
 
-static void Release(String s) { mi_free(HeaderOf(s)); }
+static void Release(String s) { mi_free(AllocationOf(s)); }
 
 static bool IsEmptyValue(String s) { return !s || s == sharedEmpty; }
 
@@ -48,12 +59,12 @@ String AllocateString(int32_t length) { return NewString(length, 0); }
 String AllocateTempString(int32_t length) { return NewString(length, kTemporaryFlag); }
 
 String ResizeString(String s, int32_t length) {
-  uint32_t header = *HeaderOf(s);
+  uint32_t header = ReadHeader(s);
   if (int32_t(header & kLengthMask) == length) return s;
-  uint32_t* grown = static_cast<uint32_t*>(
-      CheckedAllocation(mi_realloc(HeaderOf(s), AllocationSize(length))));
-  *grown = (header & kTemporaryFlag) | (uint32_t(length) & kLengthMask);
-  return reinterpret_cast<String>(grown + 1);
+  char* block = static_cast<char*>(CheckedAllocation(mi_realloc(AllocationOf(s), AllocationSize(length))));
+  String grown = reinterpret_cast<String>(block + 4);
+  SetHeader(grown, (header & kTemporaryFlag) | (uint32_t(length) & kLengthMask));
+  return grown;
 }
 
 void FreeString(String s) {
@@ -74,7 +85,7 @@ void AssignString(String* variable, String s) {
   if (IsEmptyValue(s)) {
     *variable = sharedEmpty;
   } else if (IsTemporary(s)) {
-    *HeaderOf(s) &= ~kTemporaryFlag;
+    SetHeader(s, ReadHeader(s) & ~kTemporaryFlag);
     *variable = s;
   } else {
     *variable = CopyOf(s, 0);
@@ -86,7 +97,7 @@ void CopyStringParameter(String* variable) {
   if (IsEmptyValue(incoming)) {
     *variable = sharedEmpty;
   } else if (IsTemporary(incoming)) {
-    *HeaderOf(incoming) &= ~kTemporaryFlag;
+    SetHeader(incoming, ReadHeader(incoming) & ~kTemporaryFlag);
   } else {
     *variable = CopyOf(incoming, 0);
   }
