@@ -4,6 +4,7 @@
 
 const char kPongAnswer[] = "pong";
 const char kDialAnswer[] = "ok";
+const char kRejectAnswer[] = "rejected";
 
 static const char kPing[] = "ping";
 static const char kDialPrefix[] = "dial ";

@@ -3,7 +3,9 @@
 // request a datagram is, and the printable form of a dialled number.
 //
 //   "ping"            -> answered with "pong"
-//   "dial " + number  -> the number (UTF-8, possibly empty) is dialled, answered with "ok"
+//   "dial " + number  -> the number (UTF-8, possibly empty) is normalised and
+//                        dialled, answered with "ok"; one that cannot be
+//                        dialled is answered with "rejected"
 //   anything else     -> ignored, no answer
 //
 // A request is recognised by its exact bytes: no case folding, no trimming, and
@@ -27,4 +29,5 @@ Request ParseRequest(const char* datagram, size_t length);
 size_t FormatNumberForLog(const char* number, size_t length, char* text, size_t size);
 
 extern const char kPongAnswer[];  // "pong"
-extern const char kDialAnswer[];  // "ok"
+extern const char kDialAnswer[];    // "ok"
+extern const char kRejectAnswer[];  // "rejected"

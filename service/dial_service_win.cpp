@@ -1,9 +1,9 @@
 // dial-service: the program that the dialer hands its numbers to. It listens on
-// one UDP port of 127.0.0.1, answers "ping" with "pong", logs every "dial "
-// command with a time stamp and answers it with "ok". Everything else that
-// arrives is ignored. It runs until it is killed, or until --count commands
-// have been served. Every line of output is flushed at once, because scripts
-// read it through a pipe.
+// one UDP port of 127.0.0.1 and answers "ping" with "pong". Each "dial "
+// command is logged as it came, normalised to a dialable number, and answered
+// "ok", or "rejected" when no number is left; with --exec each accepted number
+// is handed to a program. Everything else that arrives is ignored. It runs
+// until it is killed, or until --count commands have been served.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -12,65 +12,78 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
+#include "command_runner_win.h"
+#include "command_template.h"
 #include "dial_requests.h"
+#include "phone_number.h"
+#include "service_log_win.h"
 
 static const int kFirstServicePort = 20000;
 static const int kServicePortCount = 20;
 // Larger than any UDP datagram, so no datagram is ever cut.
 static const int kReceiveBufferSize = 65536;
+// How often started commands are looked at while no datagram comes.
+static const int kCommandCheckMs = 100;
+// How long the end of a --count run waits for started commands to end.
+static const unsigned long kFinishWaitMs = 5000;
 
 struct Options {
   int port;        // 0: the first free port of the service range
   long count;      // 0: serve until killed
   bool verbose;    // also log pings and ignored datagrams
+  const wchar_t* command;  // the --exec template, or null
 };
 
 static char receiveBuffer[kReceiveBufferSize];
 static char logText[4 * kReceiveBufferSize + 1];
+static NormalizedNumber number;
+static CommandTemplate command;
 
 static void PrintUsage() {
   fprintf(stderr,
-          "usage: dial-service [--port N] [--count N] [--verbose]\n"
-          "  --port N   listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
-          "  --count N  end after N dial commands (default: run until killed)\n"
-          "  --verbose  also log every ping and every ignored datagram\n",
+          "usage: dial-service [--port N] [--count N] [--verbose] [--exec COMMAND]\n"
+          "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
+          "  --count N       end after N dial commands (default: run until killed)\n"
+          "  --verbose       also log every ping and every ignored datagram\n"
+          "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
+          "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
+          "                  words, double quotes group them, \"\" inside quotes is one\n"
+          "                  quote, {number} in an argument becomes the number\n"
+          "                  (default: only log the number)\n",
           kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
 }
 
-static bool ParseNumber(const char* text, long low, long high, long* value) {
-  char* end = nullptr;
-  long parsed = strtol(text, &end, 10);
+static bool ParseNumber(const wchar_t* text, long low, long high, long* value) {
+  wchar_t* end = nullptr;
+  long parsed = wcstol(text, &end, 10);
   if (end == text || *end != 0 || parsed < low || parsed > high) return false;
   *value = parsed;
   return true;
 }
 
-static bool ParseOptions(int argc, char** argv, Options* options) {
-  *options = Options{0, 0, false};
+static bool ParseOptions(int argc, wchar_t** argv, Options* options) {
+  *options = Options{0, 0, false, nullptr};
   for (int i = 1; i < argc; i++) {
     long value = 0;
-    if (strcmp(argv[i], "--verbose") == 0) {
+    if (wcscmp(argv[i], L"--verbose") == 0) {
       options->verbose = true;
-    } else if (strcmp(argv[i], "--port") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 1, 65535, &value)) {
+    } else if (wcscmp(argv[i], L"--port") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 1, 65535, &value)) {
       options->port = int(value);
       i++;
-    } else if (strcmp(argv[i], "--count") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 1, 0x7FFFFFFF, &value)) {
+    } else if (wcscmp(argv[i], L"--count") == 0 && i + 1 < argc &&
+               ParseNumber(argv[i + 1], 1, 0x7FFFFFFF, &value)) {
       options->count = value;
+      i++;
+    } else if (wcscmp(argv[i], L"--exec") == 0 && i + 1 < argc && !options->command) {
+      options->command = argv[i + 1];
       i++;
     } else {
       return false;
     }
   }
   return true;
-}
-
-// Local time with milliseconds: "2024-05-01 12:34:56.789".
-static void PrintTimeStamp() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  printf("%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-         now.wSecond, now.wMilliseconds);
 }
 
 static bool BindLoopback(SOCKET service, int port) {
@@ -106,25 +119,43 @@ static void Answer(SOCKET service, const sockaddr_in& client, const char* text) 
   sendto(service, text, int(strlen(text)), 0, reinterpret_cast<const sockaddr*>(&client), sizeof client);
 }
 
-// Everything the service does with a number happens here.
-static void HandleDial(SOCKET service, const char* number, size_t length, const sockaddr_in& client) {
-  FormatNumberForLog(number, length, logText, sizeof logText);
-  PrintTimeStamp();
-  printf("dial %s (from port %u)\n", logText, unsigned(ntohs(client.sin_port)));
-  fflush(stdout);
+// Everything the service does with a number happens here. The dialer is
+// answered before the command starts, so that it never waits for a process
+// start.
+static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
+  FormatNumberForLog(raw, length, logText, sizeof logText);
+  LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client.sin_port)));
+  NormalizePhoneNumber(raw, length, &number);
+  if (number.verdict != kNumberAccepted) {
+    if (number.position)
+      LogLine("rejected: %s at byte %lu", DescribeNumberVerdict(number.verdict), (unsigned long)number.position);
+    else
+      LogLine("rejected: %s", DescribeNumberVerdict(number.verdict));
+    Answer(service, client, kRejectAnswer);
+    return;
+  }
+  LogLine("number %s", number.digits);
   Answer(service, client, kDialAnswer);
+  RunDialCommand(number.digits);
 }
 
-static void LogPing(const sockaddr_in& client) {
-  PrintTimeStamp();
-  printf("ping (from port %u)\n", unsigned(ntohs(client.sin_port)));
-  fflush(stdout);
-}
+static void LogPing(const sockaddr_in& client) { LogLine("ping (from port %u)", unsigned(ntohs(client.sin_port))); }
 
 static void LogIgnored(int length, const sockaddr_in& client) {
-  PrintTimeStamp();
-  printf("ignored %d bytes (from port %u)\n", length, unsigned(ntohs(client.sin_port)));
-  fflush(stdout);
+  LogLine("ignored %d bytes (from port %u)", length, unsigned(ntohs(client.sin_port)));
+}
+
+// Waits for the next datagram; while started commands run, it looks at them
+// every kCommandCheckMs. False when nothing came.
+static bool AwaitDatagram(SOCKET service) {
+  if (!DialCommandsRunning()) return true;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(service, &readable);
+  timeval wait = {0, kCommandCheckMs * 1000};
+  int ready = select(0, &readable, nullptr, nullptr, &wait);
+  CheckDialCommands();
+  return ready != 0;
 }
 
 // Errors that concern one datagram or one earlier answer, not the socket: an
@@ -137,6 +168,7 @@ static bool IsPassingError(int error) {
 static int Serve(SOCKET service, const Options& options) {
   long served = 0;
   for (;;) {
+    if (!AwaitDatagram(service)) continue;
     sockaddr_in client = {};
     int clientLength = sizeof client;
     int received = recvfrom(service, receiveBuffer, kReceiveBufferSize, 0, reinterpret_cast<sockaddr*>(&client),
@@ -161,7 +193,20 @@ static int Serve(SOCKET service, const Options& options) {
   }
 }
 
-int main(int argc, char** argv) {
+// The --exec template, split and its program found; 0 when there is none, else
+// the exit code for a template that cannot serve.
+static int PrepareCommand(const wchar_t* text) {
+  if (!text) return 0;
+  TemplateError error = ParseCommandTemplate(reinterpret_cast<const char16_t*>(text), &command);
+  if (error != kTemplateParsed) {
+    fprintf(stderr, "dial-service: the --exec command %s\n", DescribeTemplateError(error));
+    PrintUsage();
+    return 2;
+  }
+  return PrepareDialCommand(&command) ? 0 : 1;
+}
+
+int wmain(int argc, wchar_t** argv) {
   // Lines end in "\n" alone, also in a pipe: scripts on other systems read them.
   _setmode(_fileno(stdout), _O_BINARY);
   Options options;
@@ -169,6 +214,7 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
+  if (int failure = PrepareCommand(options.command)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     fprintf(stderr, "dial-service: Windows Sockets cannot be started\n");
@@ -189,6 +235,8 @@ int main(int argc, char** argv) {
   fflush(stdout);
 
   int result = Serve(service, options);
+  FinishDialCommands(kFinishWaitMs);
+  FreeCommandTemplate(&command);
   closesocket(service);
   WSACleanup();
   return result;

@@ -18,7 +18,13 @@ static inline void SetHeader(String s, uint32_t header) {
   memcpy(reinterpret_cast<char*>(s) - 4, &header, sizeof header);
 }
 static inline void* AllocationOf(String s) { return reinterpret_cast<char*>(s) - 4; }
-static inline size_t AllocationSize(int32_t length) { return 2 * size_t(uint32_t(length)) + 6; }
+// From 2^30 units on (or below 0) the size 2n + 6 no longer fits 32 bits; such a
+// length is refused like memory that is not there.
+const int32_t kLongestString = (1 << 30) - 1;
+static size_t AllocationSize(int32_t length) {
+  if (length < 0 || length > kLongestString) EndProcessWithoutMemory();
+  return 2 * size_t(uint32_t(length)) + 6;
+}
 
 int32_t StringLength(String s) { return s ? int32_t(ReadHeader(s) & kLengthMask) : 0; }
 bool IsTemporary(String s) { return s && (ReadHeader(s) & kTemporaryFlag); }

@@ -1,10 +1,16 @@
 // The reference dial service: its request parsing, and the real dial-service.exe
-// answering, ignoring and logging what arrives on its port.
+// answering, ignoring, normalising and logging what arrives on its port, and
+// handing accepted numbers to a program with --exec. The program's own tests
+// use ports 20100 and up, clear of the range the dialer's tests take.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_dial_service_win.h"
@@ -13,67 +19,105 @@
 #ifndef DIAL_SERVICE_EXE
 #error "DIAL_SERVICE_EXE must name the built dial-service.exe"
 #endif
+#ifndef PRINT_ARGUMENTS_EXE
+#error "PRINT_ARGUMENTS_EXE must name the built print_arguments.exe"
+#endif
 
 namespace {
-// dial-service.exe with its output in a pipe.
-struct ServiceProcess {
-  HANDLE process = nullptr;
-  HANDLE output = nullptr;
-};
-
-bool StartService(const std::wstring& options, ServiceProcess* service) {
-  std::wstring program = L"Z:" DIAL_SERVICE_EXE;
-  for (wchar_t& c : program)
+std::wstring WindowsPath(const wchar_t* unixPath) {
+  std::wstring path = std::wstring(L"Z:") + unixPath;
+  for (wchar_t& c : path)
     if (c == L'/') c = L'\\';
-  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  std::wstring line = L"\"" + program + L"\" " + options;
-  std::vector<wchar_t> text(line.begin(), line.end());
-  text.push_back(0);
-  PROCESS_INFORMATION info = {};
-  BOOL started = CreateProcessW(program.c_str(), text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                nullptr, &startup, &info);
-  CloseHandle(writeEnd);
-  if (!started) {
-    CloseHandle(readEnd);
-    return false;
+  return path;
+}
+
+// dial-service.exe with its output read by a thread of the test all along, so
+// that a service that logs a lot never stalls on a full pipe.
+class ServiceProcess {
+ public:
+  ServiceProcess() = default;
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
+  ~ServiceProcess() {
+    DWORD exitCode = 0;
+    if (process_) Finish(0, &exitCode);
   }
-  CloseHandle(info.hThread);
-  service->process = info.hProcess;
-  service->output = readEnd;
-  return true;
-}
 
-// Everything the service printed until it ended (or was ended after timeoutMs),
-// and its exit code.
-std::string CollectOutput(ServiceProcess* service, DWORD timeoutMs, DWORD* exitCode) {
-  if (WaitForSingleObject(service->process, timeoutMs) != WAIT_OBJECT_0) TerminateProcess(service->process, 99);
-  WaitForSingleObject(service->process, 5000);
-  GetExitCodeProcess(service->process, exitCode);
-  std::string output;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(service->output, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
-  CloseHandle(service->output);
-  CloseHandle(service->process);
-  return output;
-}
+  bool Start(const std::wstring& options) {
+    std::wstring program = WindowsPath(DIAL_SERVICE_EXE);
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring line = L"\"" + program + L"\" " + options;
+    std::vector<wchar_t> text(line.begin(), line.end());
+    text.push_back(0);
+    PROCESS_INFORMATION info = {};
+    BOOL started = CreateProcessW(program.c_str(), text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &startup, &info);
+    CloseHandle(writeEnd);
+    if (!started) {
+      CloseHandle(readEnd);
+      return false;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    reader_ = std::thread([this, readEnd] {
+      char chunk[4096];
+      DWORD got = 0;
+      while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        std::lock_guard<std::mutex> hold(lock_);
+        output_.append(chunk, got);
+        changed_.notify_all();
+      }
+      CloseHandle(readEnd);
+      std::lock_guard<std::mutex> hold(lock_);
+      closed_ = true;
+      changed_.notify_all();
+    });
+    return true;
+  }
 
-// The first line of the output, read while the service runs.
-std::string ReadFirstLine(HANDLE output) {
-  std::string line;
-  char c = 0;
-  DWORD got = 0;
-  while (ReadFile(output, &c, 1, &got, nullptr) && got == 1 && c != '\n') line += c;
-  return line;
-}
+  // Whether the output holds text, waiting for it up to timeoutMs.
+  bool WaitForText(const std::string& text, DWORD timeoutMs) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                             [&] { return output_.find(text) != std::string::npos || closed_; }) &&
+           output_.find(text) != std::string::npos;
+  }
+
+  std::string FirstLine(DWORD timeoutMs) {
+    WaitForText("\n", timeoutMs);
+    std::lock_guard<std::mutex> hold(lock_);
+    return output_.substr(0, output_.find('\n'));
+  }
+
+  // Everything printed until the service ended (or was ended after timeoutMs).
+  std::string Finish(DWORD timeoutMs, DWORD* exitCode) {
+    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+    GetExitCodeProcess(process_, exitCode);
+    CloseHandle(process_);
+    process_ = nullptr;
+    // The pipe closes when the service and every process that holds its end have gone.
+    if (reader_.joinable()) reader_.join();
+    std::lock_guard<std::mutex> hold(lock_);
+    return output_;
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  std::thread reader_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::string output_;
+  bool closed_ = false;
+};
 
 class Client {
  public:
@@ -122,6 +166,24 @@ bool HasTimeStamp(const std::string& line) {
   for (size_t i = 0; i < 24; i++)
     if (pattern[i] == 'd' ? !isdigit((unsigned char)line[i]) : line[i] != pattern[i]) return false;
   return true;
+}
+
+// The lines of a service log without their time stamps, each checked to have one.
+std::vector<std::string> LogEntries(const std::vector<std::string>& lines) {
+  std::vector<std::string> entries;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(HasTimeStamp(line)) << line.substr(0, 80);
+    entries.push_back(line.size() < 24 ? line : line.substr(24));
+  }
+  return entries;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
+  return count;
 }
 }  // namespace
 
@@ -175,11 +237,11 @@ TEST(DialRequests, LoggedNumbersStayOnOneLine) {
 }
 
 TEST(DialServiceProgram, AnswersPingAndDialAndIgnoresTheRest) {
-  const int port = 20005;
+  const int port = 20105;
   ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
   ServiceProcess service;
-  ASSERT_TRUE(StartService(L"--port 20005 --count 2", &service));
-  EXPECT_EQ("dial-service: listening on 127.0.0.1:20005", ReadFirstLine(service.output));
+  ASSERT_TRUE(service.Start(L"--port 20105 --count 2"));
+  EXPECT_EQ("dial-service: listening on 127.0.0.1:20105", service.FirstLine(10000));
 
   Client client;
   const std::string ignored[] = {"", "PING", "pong", std::string("\0\xFF\x80ping", 7), std::string(65507, 'g'),
@@ -190,15 +252,130 @@ TEST(DialServiceProgram, AnswersPingAndDialAndIgnoresTheRest) {
   client.Send(port, "dial 0555501230");
   EXPECT_EQ("ok", client.Receive());
   client.Send(port, std::string("dial +49\n(0)\0", 13));
+  EXPECT_EQ("rejected", client.Receive());
+
+  DWORD exitCode = 0;
+  std::vector<std::string> lines = Lines(service.Finish(10000, &exitCode));
+  EXPECT_EQ(0u, exitCode) << "ends by itself after --count commands";
+  ASSERT_EQ(5u, lines.size()) << testing::PrintToString(lines);
+  lines.erase(lines.begin());
+  std::vector<std::string> entries = LogEntries(lines);
+  EXPECT_TRUE(StartsWith(entries[0], "dial 0555501230 (from port ")) << entries[0];
+  EXPECT_EQ("number 0555501230", entries[1]);
+  EXPECT_TRUE(StartsWith(entries[2], "dial +49\\x0A(0)\\x00 (from port ")) << entries[2];
+  EXPECT_EQ("rejected: a character that has no place in a phone number at byte 4", entries[3]);
+}
+
+TEST(DialServiceProgram, NormalisesEachNumberAndKeepsServingAfterAnyDatagram) {
+  const int port = 20106;
+  ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(L"--port 20106 --count 8"));
+  ASSERT_EQ("dial-service: listening on 127.0.0.1:20106", service.FirstLine(10000));
+
+  const size_t kLargestNumber = 65507 - 5;
+  std::string binary;
+  for (size_t i = 0; i < kLargestNumber; i++) binary += char(i * 7);
+  struct Case {
+    std::string number;
+    std::string answer;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"+49%205555%200123-0", "ok", "number +49555501230"},
+      {"//0555501230", "ok", "number 0555501230"},
+      {"tel:%2B49 (0)5555 0123-0", "ok", "number +490555501230"},
+      {"*31%23,,0555p12w3", "ok", "number *31#,,0555p12w3"},
+      {std::string(kLargestNumber, '5'), "rejected", "rejected: more than 128 characters"},
+      {binary, "rejected", "rejected: a character that has no place in a phone number at byte 1"},
+      {"%zz", "rejected", "rejected: a percent sign without two hex digits at byte 1"},
+      {"  ", "rejected", "rejected: no number"},
+  };
+  Client client;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Printable(c.number.substr(0, 40)));
+    client.Send(port, "dial " + c.number);
+    EXPECT_EQ(c.answer, client.Receive());
+    if (&c == &cases[sizeof cases / sizeof cases[0] - 1]) break;  // --count ends the service here
+    client.Send(port, "ping");
+    EXPECT_EQ("pong", client.Receive()) << "still serving";
+  }
+
+  DWORD exitCode = 0;
+  std::vector<std::string> lines = Lines(service.Finish(10000, &exitCode));
+  EXPECT_EQ(0u, exitCode);
+  ASSERT_EQ(1 + 2 * (sizeof cases / sizeof cases[0]), lines.size());
+  lines.erase(lines.begin());
+  std::vector<std::string> entries = LogEntries(lines);
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+    EXPECT_TRUE(StartsWith(entries[2 * i], "dial ")) << entries[2 * i].substr(0, 80);
+    EXPECT_EQ(cases[i].logged, entries[2 * i + 1]);
+  }
+  EXPECT_TRUE(StartsWith(entries[10], "dial \\x00\\x07\\x0E\\x15\\x1C#*18?FMT")) << entries[10].substr(0, 80);
+}
+
+TEST(DialServiceProgram, ExecHandsTheNumberToTheCommandAsOneArgument) {
+  const int port = 20110;
+  ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
+  // A folder and file names with blanks and a "&", which a shell would take apart.
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  std::wstring folder = std::wstring(temp) + L"dial service exec test\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring helper = folder + L"print arguments.exe";
+  ASSERT_TRUE(CopyFileW(WindowsPath(PRINT_ARGUMENTS_EXE).c_str(), helper.c_str(), FALSE));
+  std::wstring outfile = folder + L"arguments & more.txt";
+  DeleteFileW(outfile.c_str());
+
+  // The --exec template, written for the service's own command line: each
+  // double quote of the template is \" there, and the backslashes right
+  // before one are doubled. The template itself reads
+  //   "H" "O" "a b" "q""uote" {number} "x{number}y" "back\slash dir\" "" "tail\""quote" {number}{number}
+  std::wstring options = LR"(--port 20110 --count 3 --exec "\")" + helper + LR"(\" \")" + outfile +
+                         LR"(\" \"a b\" \"q\"\"uote\" {number} \"x{number}y\" \"back\slash dir\\\" \"\" )" +
+                         LR"(\"tail\\\"\"quote\" {number}{number}")";
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(options));
+  ASSERT_EQ("dial-service: listening on 127.0.0.1:20110", service.FirstLine(10000));
+
+  Client client;
+  client.Send(port, "dial 0555 abc");
+  EXPECT_EQ("rejected", client.Receive());
+  client.Send(port, "dial +49%20(0)5555%200123-0");
+  EXPECT_EQ("ok", client.Receive());
+  EXPECT_TRUE(service.WaitForText("ended with exit code", 20000)) << "the first command ends before the second";
+  client.Send(port, "dial *31%23,,0555p1");
   EXPECT_EQ("ok", client.Receive());
 
   DWORD exitCode = 0;
-  std::vector<std::string> lines = Lines(CollectOutput(&service, 10000, &exitCode));
-  EXPECT_EQ(0u, exitCode) << "ends by itself after --count commands";
-  ASSERT_EQ(2u, lines.size()) << testing::PrintToString(lines);
-  EXPECT_TRUE(HasTimeStamp(lines[0]) && HasTimeStamp(lines[1])) << lines[0];
-  const std::string expected[] = {"dial 0555501230 (from port ", "dial +49\\x0A(0)\\x00 (from port "};
-  for (int i = 0; i < 2; i++) EXPECT_EQ(expected[i], lines[i].substr(24, expected[i].size()));
+  std::string output = service.Finish(30000, &exitCode);
+  EXPECT_EQ(0u, exitCode) << output;
+  EXPECT_EQ(2u, Count(output, " started process ")) << output;
+  EXPECT_EQ(2u, Count(output, " ended with exit code 10\n")) << "ten words each\n" << output;
+
+  auto utf8 = [](const std::wstring& text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(size_t(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
+    result.resize(size_t(bytes) - 1);
+    return result;
+  };
+  std::string expected;
+  for (std::string number : {"+490555501230", "*31#,,0555p1"}) {
+    expected += utf8(helper) + "\n" + utf8(outfile) + "\na b\nq\"uote\n" + number + "\nx" + number +
+                "y\nback\\slash dir\\\n\ntail\\\"quote\n" + number + number + "\n--\n";
+  }
+  std::string written;
+  HANDLE file = CreateFileW(outfile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file) << "the command never ran\n" << output;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) written.append(chunk, got);
+  CloseHandle(file);
+  EXPECT_EQ(expected, written) << "no run for the rejected number, one block for each accepted one";
+  DeleteFileW(outfile.c_str());
+  DeleteFileW(helper.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 TEST(DialServiceProgram, TakesTheFirstFreePortOfTheRange) {
@@ -207,32 +384,55 @@ TEST(DialServiceProgram, TakesTheFirstFreePortOfTheRange) {
       << "ports 20000-20001 are taken by another program";
   ASSERT_TRUE(PortIsFree(kFirstServicePort + 2));
   ServiceProcess service;
-  ASSERT_TRUE(StartService(L"--count 1", &service));
-  EXPECT_EQ("dial-service: listening on 127.0.0.1:20002", ReadFirstLine(service.output));
+  ASSERT_TRUE(service.Start(L"--count 1"));
+  EXPECT_EQ("dial-service: listening on 127.0.0.1:20002", service.FirstLine(10000));
   Client client;
   client.Send(kFirstServicePort + 2, "dial 1");
   EXPECT_EQ("ok", client.Receive());
   DWORD exitCode = 0;
-  CollectOutput(&service, 10000, &exitCode);
+  service.Finish(10000, &exitCode);
   EXPECT_EQ(0u, exitCode);
 }
 
 TEST(DialServiceProgram, RefusesBadOptionsAndATakenPort) {
   FakeServices occupied;
-  ASSERT_TRUE(occupied.Listen(20007, SilentService()));
+  ASSERT_TRUE(occupied.Listen(20107, SilentService())) << "port 20107 is taken by another program";
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  std::wstring batch = std::wstring(temp) + L"dial-service-test.cmd";
+  HANDLE file = CreateFileW(batch.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
   struct Case {
-    const wchar_t* options;
+    std::wstring options;
     DWORD exitCode;
+    std::string message;
   };
-  const Case cases[] = {{L"--port", 2}, {L"--port 0", 2}, {L"--port 70000", 2}, {L"--count x", 2},
-                        {L"--colour", 2}, {L"--port 20007", 1}};
+  const Case cases[] = {
+      {L"--port", 2, "usage: dial-service"},
+      {L"--port 0", 2, "usage: dial-service"},
+      {L"--port 70000", 2, "usage: dial-service"},
+      {L"--count x", 2, "usage: dial-service"},
+      {L"--colour", 2, "usage: dial-service"},
+      {L"--port 20107", 1, "cannot listen on 127.0.0.1:20107"},
+      {L"--port 20108 --exec", 2, "--exec COMMAND"},
+      {L"--port 20108 --exec \"\"", 2, "the --exec command names no program"},
+      {L"--port 20108 --exec \"\\\"open {number}\"", 2, "the --exec command leaves a double quote open"},
+      {L"--port 20108 --exec \"phone.exe --call\"", 2, "the --exec command has no {number} in any argument"},
+      {L"--port 20108 --exec \"a.exe {number}\" --exec \"b.exe {number}\"", 2, "usage: dial-service"},
+      {L"--port 20108 --exec \"\\\"Z:\\no such folder\\phone.exe\\\" {number}\"", 1,
+       "the --exec program Z:\\no such folder\\phone.exe is not found"},
+      {L"--port 20108 --exec \"\\\"" + batch + L"\\\" {number}\"", 1, "is a batch file"},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(c.options)));
+    SCOPED_TRACE(testing::PrintToString(c.options));
     ServiceProcess service;
-    ASSERT_TRUE(StartService(c.options, &service));
+    ASSERT_TRUE(service.Start(c.options));
     DWORD exitCode = 0;
-    std::string output = CollectOutput(&service, 10000, &exitCode);
+    std::string output = service.Finish(10000, &exitCode);
     EXPECT_EQ(c.exitCode, exitCode) << output;
+    EXPECT_NE(std::string::npos, output.find(c.message)) << output;
     EXPECT_EQ(std::string::npos, output.find("listening")) << output;
   }
+  DeleteFileW(batch.c_str());
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <string.h>
 
 #include "allocation_counter.h"
@@ -304,4 +305,18 @@ TEST(Expression, ManyOperandsBuildWithOneAllocationPerGrowth) {
   EXPECT_TRUE(Holds(text, u"\nUsage: name phonenumber\n"));
   EXPECT_EQ(1, live());
   FreeString(text);
+}
+
+// A length without a 32-bit allocation size, or memory the allocator refuses,
+// ends the process at once instead of handing out a null string.
+TEST(LengthRange, UnrepresentableLengthEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+#ifdef _WIN32
+  const auto ended = testing::ExitedWithCode(0);
+#else
+  const auto ended = testing::KilledBySignal(SIGABRT);
+#endif
+  EXPECT_EXIT(AllocateTempString(1 << 30), ended, "");
+  EXPECT_EXIT(AllocateString(-1), ended, "");
+  EXPECT_EXIT(ResizeString(AllocateTempString(1), 0x7FFFFFFF), ended, "");
 }

@@ -1,0 +1,191 @@
+// The dial service's normalisation of what phone links carry: the table of
+// what is kept, what is dropped, and what rejects a number, with the byte at
+// fault; and that no input, however long or binary, is read past its end.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <memory>
+#include <string>
+
+#include "fake_dial_service_win.h"
+#include "service/phone_number.h"
+
+namespace {
+struct Case {
+  std::string raw;
+  NumberVerdict verdict;
+  std::string digits;  // for kNumberAccepted
+  size_t position;     // for a rejection at a byte
+};
+
+NormalizedNumber Normalize(const std::string& raw) {
+  NormalizedNumber number;
+  memset(&number, 0x55, sizeof number);  // nothing may depend on what was there
+  NormalizePhoneNumber(raw.data(), raw.size(), &number);
+  return number;
+}
+
+void ExpectCases(const Case* cases, size_t count) {
+  for (size_t i = 0; i < count; i++) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(Printable(c.raw.substr(0, 80)));
+    NormalizedNumber number = Normalize(c.raw);
+    EXPECT_EQ(c.verdict, number.verdict) << DescribeNumberVerdict(number.verdict);
+    EXPECT_EQ(c.digits, std::string(number.digits));
+    EXPECT_EQ(c.digits.size(), number.length);
+    EXPECT_EQ(c.position, number.position);
+  }
+}
+}  // namespace
+
+TEST(PhoneNumber, KeepsWhatADialerDials) {
+  const Case cases[] = {
+      {"0555501230", kNumberAccepted, "0555501230", 0},
+      {"+49 5555 0123-0", kNumberAccepted, "+49555501230", 0},
+      {"+49%205555%200123-0", kNumberAccepted, "+49555501230", 0},
+      {"+49 (0)5555 0123-0", kNumberAccepted, "+490555501230", 0},
+      {"(0555) 501.230/1", kNumberAccepted, "05555012301", 0},
+      {"%2B4955550123", kNumberAccepted, "+4955550123", 0},
+      {"%2b49%2D5555%2e0123", kNumberAccepted, "+4955550123", 0},
+      {"*31#0555501230", kNumberAccepted, "*31#0555501230", 0},
+      {"*31%230555501230", kNumberAccepted, "*31#0555501230", 0},
+      {"%2A31%23", kNumberAccepted, "*31#", 0},
+      {"0555501230,,123#", kNumberAccepted, "0555501230,,123#", 0},
+      {"0555501230%2C123", kNumberAccepted, "0555501230,123", 0},
+      {"0555501230p123w4", kNumberAccepted, "0555501230p123w4", 0},
+      {"0555501230P123W4", kNumberAccepted, "0555501230p123w4", 0},
+      {"%70%57", kNumberWithoutDigit, "", 0},
+      {"0555501230%50%771", kNumberAccepted, "0555501230pw1", 0},
+  };
+  ExpectCases(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(PhoneNumber, DropsSchemesSlashesAndBlanksAtTheEnds) {
+  const Case cases[] = {
+      {"tel:0555501230", kNumberAccepted, "0555501230", 0},
+      {"tel://0555501230", kNumberAccepted, "0555501230", 0},
+      {"//0555501230", kNumberAccepted, "0555501230", 0},
+      {"callto:+4955550123", kNumberAccepted, "+4955550123", 0},
+      {"callto://+4955550123", kNumberAccepted, "+4955550123", 0},
+      {"TEL:0555", kNumberAccepted, "0555", 0},
+      {"CallTo:0555", kNumberAccepted, "0555", 0},
+      {" \t tel: 0555 501230 \r\n", kNumberAccepted, "0555501230", 0},
+      {"%20%200555%20", kNumberAccepted, "0555", 0},
+      {"tel:tel:0555", kNumberBadCharacter, "", 5},  // only one scheme
+      {"te:0555", kNumberBadCharacter, "", 1},
+      {"tel%3A0555", kNumberBadCharacter, "", 1},
+      {"sip:0555@example.org", kNumberBadCharacter, "", 1},
+  };
+  ExpectCases(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(PhoneNumber, RejectsWhatCannotBeDialled) {
+  const Case cases[] = {
+      {"", kNumberEmpty, "", 0},
+      {"   ", kNumberEmpty, "", 0},
+      {"- . ( ) /", kNumberEmpty, "", 0},
+      {"tel:", kNumberEmpty, "", 0},
+      {"tel://", kNumberEmpty, "", 0},
+      {"\r\n", kNumberEmpty, "", 0},
+      {"+", kNumberWithoutDigit, "", 0},
+      {"*#", kNumberWithoutDigit, "", 0},
+      {",,,pw", kNumberWithoutDigit, "", 0},
+      {"0555abc", kNumberBadCharacter, "", 5},
+      {" 0555 x", kNumberBadCharacter, "", 7},  // counted in the bytes as they came
+      {"0555 M\xC3\xBCller", kNumberBadCharacter, "", 6},
+      {"0555%C3%BC", kNumberBadCharacter, "", 5},
+      {"\xEF\xBC\x90\xEF\xBC\x95", kNumberBadCharacter, "", 1},  // full-width digits
+      {"+1-201-555-0123;ext=1234", kNumberBadCharacter, "", 16},
+      {"0555\t501", kNumberBadCharacter, "", 5},
+      {"0555\n501", kNumberBadCharacter, "", 5},
+      {"0555_501", kNumberBadCharacter, "", 5},
+      {"0555%25", kNumberBadCharacter, "", 5},
+      {"%2525", kNumberBadCharacter, "", 1},  // decoded once, never twice
+      {std::string("05\0" "55", 5), kNumberBadCharacter, "", 3},
+      {"05%0055", kNumberBadCharacter, "", 3},
+      {"0555\x7F", kNumberBadCharacter, "", 5},
+      {"0555+49", kNumberLatePlus, "", 5},
+      {"++49", kNumberLatePlus, "", 2},
+      {"(0)+49", kNumberLatePlus, "", 4},
+      {"%2B%2B49", kNumberLatePlus, "", 4},
+      {"+49 5555+0", kNumberLatePlus, "", 9},
+  };
+  ExpectCases(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(PhoneNumber, RejectsMalformedEscapesWhereTheyStand) {
+  const Case cases[] = {
+      {"%", kNumberBadEscape, "", 1},
+      {"%2", kNumberBadEscape, "", 1},
+      {"%zz", kNumberBadEscape, "", 1},
+      {"%2z", kNumberBadEscape, "", 1},
+      {"%z2", kNumberBadEscape, "", 1},
+      {"0555%", kNumberBadEscape, "", 5},
+      {"0555%2", kNumberBadEscape, "", 5},
+      {"05%g1", kNumberBadEscape, "", 3},
+      {"%%20", kNumberBadEscape, "", 1},
+      {"% 20", kNumberBadEscape, "", 1},
+      {"0555%2\n", kNumberBadEscape, "", 5},  // the line end is trimmed before decoding
+      {"0555%+1", kNumberBadEscape, "", 5},
+  };
+  ExpectCases(cases, sizeof cases / sizeof cases[0]);
+}
+
+// The length given is all that may be read: each text is copied to a buffer
+// of exactly that size, followed by bytes that would change the verdict.
+TEST(PhoneNumber, ReadsNoByteBeyondTheLength) {
+  struct Cut {
+    const char* text;
+    size_t length;
+    NumberVerdict verdict;
+  };
+  const Cut cuts[] = {
+      {"0555%20", 6, kNumberBadEscape},  // "0555%2" then "0"
+      {"%2B49", 2, kNumberBadEscape},
+      {"0555x", 4, kNumberAccepted},
+      {"tel:0555", 3, kNumberBadCharacter},  // "tel" is no scheme
+      {"callto:1", 6, kNumberBadCharacter},
+  };
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(cut.text);
+    std::unique_ptr<char[]> exact(new char[cut.length]);
+    memcpy(exact.get(), cut.text, cut.length);
+    NormalizedNumber number;
+    NormalizePhoneNumber(exact.get(), cut.length, &number);
+    EXPECT_EQ(cut.verdict, number.verdict);
+  }
+  NormalizedNumber number;
+  NormalizePhoneNumber(nullptr, 0, &number);
+  EXPECT_EQ(kNumberEmpty, number.verdict);
+}
+
+TEST(PhoneNumber, HandlesTheLargestDatagramAndBinaryBytes) {
+  const size_t kLargestNumber = 65507 - 5;  // a UDP datagram less "dial "
+  std::string atLimit(kMaxNumberLength, '7');
+  std::string blankThenNumber = std::string(kLargestNumber - 3, ' ') + "123";
+  std::string separatorsThenEscape = std::string(kLargestNumber - 1, '-') + "%";
+  std::string binary;
+  for (int i = 0; i < 256; i++) binary += char(i);
+  std::string digitsThenNul = std::string(200, '1') + std::string(1, '\0');
+  const Case cases[] = {
+      {atLimit, kNumberAccepted, atLimit, 0},
+      {atLimit + "8", kNumberTooLong, "", 0},
+      {std::string(kLargestNumber, '5'), kNumberTooLong, "", 0},
+      {std::string(kLargestNumber, '%'), kNumberBadEscape, "", 1},
+      {blankThenNumber, kNumberAccepted, "123", 0},
+      {separatorsThenEscape, kNumberBadEscape, "", kLargestNumber},
+      {std::string(kLargestNumber, '\0'), kNumberBadCharacter, "", 1},
+      {binary, kNumberBadCharacter, "", 1},
+      {binary.substr(0x23), kNumberBadCharacter, "", 2},  // "#" then "$"
+      {digitsThenNul, kNumberBadCharacter, "", 201},  // not "too long": the worse fault wins
+  };
+  ExpectCases(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(PhoneNumber, DescribesEveryVerdict) {
+  EXPECT_STREQ("", DescribeNumberVerdict(kNumberAccepted));
+  const NumberVerdict rejections[] = {kNumberEmpty,        kNumberWithoutDigit, kNumberBadEscape,
+                                      kNumberBadCharacter, kNumberLatePlus,     kNumberTooLong};
+  for (NumberVerdict verdict : rejections) EXPECT_GT(strlen(DescribeNumberVerdict(verdict)), 5u) << verdict;
+}
