@@ -109,7 +109,7 @@ kill "$service_pid" 2>/dev/null
 service_pid=""
 sed 's/^/   service: /' "$log" | tr -d '\r'
 check "service received the raw number" yes "$(grep -q -F '+49%205555%200123-0' "$log" && echo yes || echo no)"
-check "service normalised it" yes "$(grep -q -F '+495555501230' "$log" && echo yes || echo no)"
+check "service normalised it" yes "$(grep -q -F 'number +49555501230' "$log" && echo yes || echo no)"
 
 echo "== unregister.cmd and unregister.cmd /all"
 winerun cmd /c "$folder\\unregister.cmd"
