@@ -20,6 +20,20 @@ static String numberArgument;
 // Stands where the runtime has an end step with nothing to do in this program.
 static void EmptyEndStep() {}
 
+// The registration of container operations, and the release of a further object
+// registry at the end, belong to parts of the runtime that this program does not
+// contain.
+void StartLibraries() {
+  setlocale(LC_ALL, "");
+  setlocale(LC_NUMERIC, "C");
+  InitStrings();
+  InitMemoryBlocks();
+  NetworkStartup();
+  InitProcessLibrary();
+  ReadScreenDpi();
+  InitRequester();
+}
+
 void EndLibraries() {
   EndRequester();
   NetworkShutdown();
@@ -56,16 +70,7 @@ void ProgramEntry(void*, void*, wchar_t*, int) {
   programModule = GetModuleHandleW(nullptr);
   programHeap = HeapCreate(0, 4096, 0);
 
-  // The registration of container operations and the release of a further object
-  // registry belong to parts of the runtime that this program does not contain.
-  setlocale(LC_ALL, "");
-  setlocale(LC_NUMERIC, "C");
-  InitStrings();
-  InitMemoryBlocks();
-  NetworkStartup();
-  InitProcessLibrary();
-  ReadScreenDpi();
-  InitRequester();
+  StartLibraries();
 
   if (CountParameters() == 1) {
     AssignString(&numberArgument, GetParameter(0));

@@ -2,40 +2,9 @@
 #include <signal.h>
 #include <string.h>
 
-#include "allocation_counter.h"
+#include "test_strings.h"
 #include "runtime/strings/managed_strings.h"
 
-namespace {
-String Temp(const char16_t* text) {
-  int32_t length = 0;
-  while (text[length]) length++;
-  String s = AllocateTempString(length);
-  memcpy(s, text, 2 * size_t(length) + 2);
-  return s;
-}
-
-String Owned(const char16_t* text) {
-  String variable = nullptr;
-  AssignString(&variable, Temp(text));
-  return variable;
-}
-
-bool Holds(String s, const char16_t* text) {
-  int32_t length = 0;
-  while (text[length]) length++;
-  return StringLength(s) == length && memcmp(s, text, 2 * size_t(length) + 2) == 0;
-}
-
-// Live string allocations since construction.
-class LiveCount {
- public:
-  LiveCount() : start_(StringAllocations().Live()) {}
-  long operator()() const { return StringAllocations().Live() - start_; }
-
- private:
-  long start_;
-};
-}  // namespace
 
 TEST(Layout, LiteralHasTheAllocatedLayout) {
   static const uint8_t ping[14] = {4, 0, 0, 0, 0x70, 0, 0x69, 0, 0x6E, 0, 0x67, 0, 0, 0};

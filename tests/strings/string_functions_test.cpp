@@ -5,52 +5,9 @@
 
 #include <string>
 
-#include "allocation_counter.h"
+#include "test_strings.h"
 #include "runtime/strings/string_functions.h"
 
-namespace {
-int32_t UnitCount(const char16_t* text) {
-  int32_t length = 0;
-  while (text[length]) length++;
-  return length;
-}
-
-String Temp(const char16_t* text) {
-  int32_t length = UnitCount(text);
-  String s = AllocateTempString(length);
-  memcpy(s, text, 2 * size_t(length) + 2);
-  return s;
-}
-
-String Owned(const char16_t* text) {
-  String variable = nullptr;
-  AssignString(&variable, Temp(text));
-  return variable;
-}
-
-// Null stands for "no result": the expected text of a null string result.
-bool Holds(String s, const char16_t* text) {
-  if (!text) return s == nullptr;
-  int32_t length = UnitCount(text);
-  return s && StringLength(s) == length && memcmp(s, text, 2 * size_t(length) + 2) == 0;
-}
-
-std::string Narrow(const char16_t* text) {
-  if (!text) return "(null)";
-  std::string narrow;
-  for (; *text; text++) narrow += *text < 0x80 ? char(*text) : '?';
-  return narrow;
-}
-
-class LiveCount {
- public:
-  LiveCount() : start_(StringAllocations().Live()) {}
-  long operator()() const { return StringAllocations().Live() - start_; }
-
- private:
-  long start_;
-};
-}  // namespace
 
 // ---------------------------------------------------------------- FirstCharCode
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "allocation_counter.h"
+#include "test_strings.h"
 #include "runtime/strings/string_functions.h"
 
 namespace {
@@ -49,14 +49,6 @@ class GuardedBytes {
   bool guardSet_ = false;
 };
 
-class LiveCount {
- public:
-  LiveCount() : start_(StringAllocations().Live()) {}
-  long operator()() const { return StringAllocations().Live() - start_; }
-
- private:
-  long start_;
-};
 
 std::u16string ViaAnsiCodePage(const std::string& bytes) {
   wchar_t out[64];

@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "runtime/network/network.h"
-#include "runtime/process/memory_blocks.h"
-#include "runtime/process/parameters.h"
-#include "runtime/process/requester.h"
+#include "app/program_entry.h"
 #include "runtime/program_heap.h"
-#include "runtime/strings/managed_strings.h"
 
 namespace {
 class RuntimeEnvironment : public testing::Environment {
@@ -16,17 +12,10 @@ class RuntimeEnvironment : public testing::Environment {
   void SetUp() override {
     programModule = GetModuleHandleW(nullptr);
     programHeap = HeapCreate(0, 4096, 0);
-    InitStrings();
-    InitMemoryBlocks();
-    NetworkStartup();
-    InitProcessLibrary();
-    ReadScreenDpi();
-    InitRequester();
+    StartLibraries();
   }
   void TearDown() override {
-    EndRequester();
-    NetworkShutdown();
-    EndMemoryBlocks();
+    EndLibraries();
     HeapDestroy(programHeap);
     programHeap = nullptr;
   }
