@@ -41,9 +41,9 @@ def comparable(image):
 
 def main():
     resources = sys.argv[1]
-    spec = importlib.util.spec_from_file_location("make_icon", os.path.join(resources, "make_icon.py"))
-    make_icon = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(make_icon)
+    module_spec = importlib.util.spec_from_file_location("make_icon", os.path.join(resources, "make_icon.py"))
+    make_icon = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(make_icon)
     with open(os.path.join(resources, "teldial.ico"), "rb") as committed_file:
         committed = images(committed_file.read())
     drawn = images(make_icon.icon())
