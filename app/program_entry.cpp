@@ -81,6 +81,6 @@ void ProgramEntry(void*, void*, wchar_t*, int) {
 
   EndLibraries();
   EmptyEndStep();
-  HeapDestroy(programHeap);
+  if (programHeap) HeapDestroy(programHeap);
   ExitProcess(0);
 }

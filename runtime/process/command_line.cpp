@@ -29,7 +29,7 @@ static int32_t Walk(const char16_t* text, int32_t wanted, RawToken* found) {
     }
 
     count++;
-    if (wanted >= 0 && count == wanted + 1) {
+    if (wanted >= 0 && count - 1 == wanted) {
       found->start = text + start;
       found->length = end - start;
       return count;
@@ -48,7 +48,7 @@ bool FetchCommandLineArgument(const char16_t* commandLine, int32_t* cursor, RawT
   token->length = 0;
   if (!commandLine || *cursor < 0) return false;
   RawToken found;
-  if (Walk(commandLine, *cursor, &found) != *cursor + 1) return false;
+  if (Walk(commandLine, *cursor, &found) - 1 != *cursor) return false;
   *token = found;
   ++*cursor;
   return true;

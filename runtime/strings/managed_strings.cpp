@@ -44,7 +44,12 @@ static String NewString(int32_t length, uint32_t flag) {
 
 static void Release(String s) { mi_free(AllocationOf(s)); }
 
-static bool IsEmptyValue(String s) { return !s || s == sharedEmpty; }
+bool IsEmptyString(String s) { return !s || s == sharedEmpty; }
+
+void ShortenString(String s, int32_t length) {
+  SetHeader(s, (ReadHeader(s) & kTemporaryFlag) | (uint32_t(length) & kLengthMask));
+  s[length] = 0;
+}
 
 // The text of s, terminator included, into a new string of s's length.
 static String CopyOf(String s, uint32_t flag) {
@@ -74,7 +79,7 @@ String ResizeString(String s, int32_t length) {
 }
 
 void FreeString(String s) {
-  if (!IsEmptyValue(s)) Release(s);
+  if (!IsEmptyString(s)) Release(s);
 }
 
 void FreeTempString(String s) {
@@ -87,8 +92,8 @@ void AssignString(String* variable, String s) {
     if (!s) *variable = sharedEmpty;
     return;
   }
-  if (!IsEmptyValue(old)) Release(old);
-  if (IsEmptyValue(s)) {
+  if (!IsEmptyString(old)) Release(old);
+  if (IsEmptyString(s)) {
     *variable = sharedEmpty;
   } else if (IsTemporary(s)) {
     SetHeader(s, ReadHeader(s) & ~kTemporaryFlag);
@@ -100,7 +105,7 @@ void AssignString(String* variable, String s) {
 
 void CopyStringParameter(String* variable) {
   String incoming = *variable;
-  if (IsEmptyValue(incoming)) {
+  if (IsEmptyString(incoming)) {
     *variable = sharedEmpty;
   } else if (IsTemporary(incoming)) {
     SetHeader(incoming, ReadHeader(incoming) & ~kTemporaryFlag);
@@ -125,8 +130,8 @@ String ConcatStrings(String left, String right) {
 }
 
 String AppendString(String accumulator, String operand) {
-  if (IsEmptyValue(operand)) return accumulator;
-  if (IsEmptyValue(accumulator)) {
+  if (IsEmptyString(operand)) return accumulator;
+  if (IsEmptyString(accumulator)) {
     return IsTemporary(operand) ? operand : CopyOf(operand, kTemporaryFlag);
   }
   int32_t accumulatorLength = StringLength(accumulator);

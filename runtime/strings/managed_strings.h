@@ -42,6 +42,11 @@ String DuplicateTemporary(String s);
 // Header access; null reads as a permanent string of length 0.
 int32_t StringLength(String s);
 bool IsTemporary(String s);
+bool IsEmptyString(String s);  // null or the shared empty string
+
+// Lowers the header's length of a string the caller owns, keeping bit 31, and
+// writes the terminator there; the allocation keeps its size.
+void ShortenString(String s, int32_t length);
 
 // A literal in static data laid out like an allocated string: LITERAL(u"ping")
 // is the 14 bytes 04 00 00 00 70 00 69 00 6E 00 67 00 00 00, 2-byte aligned.

@@ -6,8 +6,6 @@
 // from a header: text handed in from outside may be shorter than its header says,
 // and nothing may be read beyond the terminator.
 
-static bool IsEmptyValue(String s) { return !s || s == SharedEmptyString(); }
-
 // A new temporary holding `length` units from `text`, or null when length is 0.
 static String TemporaryCopy(const char16_t* text, int32_t length) {
   if (length == 0) return nullptr;
@@ -39,8 +37,8 @@ static bool SeparatorAt(const char16_t* s, int32_t at, String separator, int32_t
 }
 
 String ExtractField(String s, int32_t index, String separator) {
-  if (index < 1 || IsEmptyValue(s)) return nullptr;
-  if (index == 1 && IsEmptyValue(separator)) return DuplicateTemporary(s);
+  if (index < 1 || IsEmptyString(s)) return nullptr;
+  if (index == 1 && IsEmptyString(separator)) return DuplicateTemporary(s);
 
   int32_t k = StringLength(separator);
   char16_t single = k > 0 ? separator[0] : 0;
@@ -61,7 +59,7 @@ String ExtractField(String s, int32_t index, String separator) {
 }
 
 String FilePart(String path, uint32_t flags) {
-  if (IsEmptyValue(path)) return nullptr;
+  if (IsEmptyString(path)) return nullptr;
 
   int32_t start = path[0] == u'"' ? 1 : 0;
   for (int32_t i = 0; path[i]; i++) {

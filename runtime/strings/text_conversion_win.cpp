@@ -13,13 +13,6 @@ static const int32_t kFormatMask = 0x1F;
 // never returns null; the release functions recognise it and leave it alone.
 static char emptyEncodedText[1];
 
-// Shortens a temporary in place: the header shows fewer units than the
-// allocation holds, which no string operation relies on.
-static void SetTemporaryLength(String s, int32_t length) {
-  reinterpret_cast<uint32_t*>(s)[-1] = uint32_t(length) | kTemporaryFlag;
-  s[length] = 0;
-}
-
 // Code units are copied byte-wise because a received datagram need not start
 // on an even address.
 static char16_t UnitAt(const uint8_t* bytes, int32_t index) {
@@ -40,7 +33,7 @@ static String DecodeUtf16(const uint8_t* bytes, int32_t length) {
     if (!unit) break;
     text[copied++] = unit;
   }
-  SetTemporaryLength(text, copied);
+  ShortenString(text, copied);
   return text;
 }
 
@@ -64,7 +57,7 @@ String DecodeText(const void* address, int32_t length, int32_t format) {
   if (length == -1) {
     byteCount = BytesBeforeZero(bytes, 0x7FFFFFFF);
   } else if (utf8 && !(format & kFormatByteLength)) {
-    byteCount = BytesBeforeZero(bytes, Utf8ByteSpan(bytes, length));
+    byteCount = Utf8ByteSpan(bytes, length);  // stops at a 0 byte itself
   } else {
     byteCount = BytesBeforeZero(bytes, length);
   }
@@ -75,7 +68,7 @@ String DecodeText(const void* address, int32_t length, int32_t format) {
   int32_t produced =
       units ? MultiByteToWideChar(codePage, 0, source, byteCount, reinterpret_cast<wchar_t*>(text), units + 1)
             : 0;
-  SetTemporaryLength(text, produced);
+  ShortenString(text, produced);
   return text;
 }
 

@@ -80,6 +80,9 @@ TEST(CommandLine, FetchPastTheEndLeavesTheCursor) {
   EXPECT_EQ(u'b', token.start[0]);
   EXPECT_FALSE(FetchCommandLineArgument(u"p a b", &cursor, &token));
   EXPECT_EQ(2, cursor);
+  cursor = 0x7FFFFFFF;  // the largest index a caller can give
+  EXPECT_FALSE(FetchCommandLineArgument(u"p a b", &cursor, &token));
+  EXPECT_EQ(0x7FFFFFFF, cursor);
 }
 
 TEST(CommandLine, LongAndOddInputs) {
