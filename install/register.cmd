@@ -12,9 +12,16 @@ if "%root%"=="" goto usage
 
 set "folder=%~dp0"
 if "%folder:~-1%"=="\" set "folder=%folder:~0,-1%"
-if not exist "%folder%\teldial.exe" goto missing
+rem From here on the folder is only used as !folder!: a path such as
+rem C:\R&D tools must not be read as commands.
+setlocal EnableDelayedExpansion
+if not exist "!folder!\teldial.exe" goto missing
 set "classes=%root%\Software\Classes"
 set "app=%root%\Software\teldial"
+rem A 32-bit prompt on 64-bit Windows would write to the 32-bit view, which
+rem Default apps does not read.
+set "view="
+if defined PROCESSOR_ARCHITEW6432 set "view=/reg:64"
 
 rem Plain "if errorlevel" checks: Wine's cmd does not honour || after reg.
 call :link tel "URL:tel"
@@ -39,16 +46,16 @@ exit /b 0
 rem A URL scheme or the class it points to: "URL:..." and an empty URL Protocol
 rem value, opened with teldial.exe and the whole link as its one argument.
 :link
-reg add "%classes%\%~1" /ve /d "%~2" /f >nul
+reg add "%classes%\%~1" /ve /d "%~2" /f %view% >nul
 if errorlevel 1 exit /b 1
-reg add "%classes%\%~1" /v "URL Protocol" /d "" /f >nul
+reg add "%classes%\%~1" /v "URL Protocol" /d "" /f %view% >nul
 if errorlevel 1 exit /b 1
-reg add "%classes%\%~1\shell\open\command" /ve /d "\"%folder%\teldial.exe\" \"%%1\"" /f >nul
+reg add "%classes%\%~1\shell\open\command" /ve /d "\"!folder!\teldial.exe\" \"%%1\"" /f %view% >nul
 if errorlevel 1 exit /b 1
 exit /b 0
 
 :value
-reg add "%~1" /v "%~2" /d "%~3" /f >nul
+reg add "%~1" /v "%~2" /d "%~3" /f %view% >nul
 if errorlevel 1 exit /b 1
 exit /b 0
 
@@ -57,9 +64,9 @@ echo usage: %~nx0 [/all]
 exit /b 2
 
 :missing
-echo teldial.exe is not in %folder%
+echo teldial.exe is not in !folder!
 exit /b 1
 
 :failed
-echo registration in %root% failed (for /all, run as administrator)
+echo registration in %root% failed (for /all, run as administrator); unregister.cmd removes what was written
 exit /b 1

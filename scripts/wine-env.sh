@@ -15,7 +15,7 @@ teldial_start_display() {
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     teldial_started_display=$!
     export DISPLAY=":$n"
     local i
@@ -23,6 +23,8 @@ teldial_start_display() {
       xdpyinfo >/dev/null 2>&1 && return 0
       sleep 0.1
     done
+    kill "$teldial_started_display" 2>/dev/null
+    teldial_started_display=""
   done
   echo "no virtual display could be started" >&2
   return 1
@@ -32,9 +34,9 @@ teldial_start_display() {
 # unmanaged windows (no stall when a box closes on a bare X server).
 teldial_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/.teldial-ready" ]; then
-    rm -rf "$WINEPREFIX"
+    # An existing prefix is updated in place, never removed: it may be someone's own.
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 </dev/null
+    wineboot -i >/dev/null 2>&1 </dev/null || { echo "wineboot failed in $WINEPREFIX" >&2; return 1; }
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
     wineserver -w
@@ -44,10 +46,12 @@ teldial_prepare_prefix() {
 
 # A wineserver that stays up for the whole run; Wine's helper processes are
 # started here so that they do not hold a test's output open.
+# The server lingers a minute after its last client, so a run that is killed
+# leaves nothing behind for long.
 teldial_start_wine() {
-  teldial_start_display
-  teldial_prepare_prefix
-  wineserver -p >/dev/null 2>&1 </dev/null
+  teldial_start_display || return 1
+  teldial_prepare_prefix || return 1
+  wineserver -p60 >/dev/null 2>&1 </dev/null
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 

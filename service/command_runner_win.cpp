@@ -35,8 +35,10 @@ bool PrepareDialCommand(const CommandTemplate* command) {
     fwprintf(stderr, L"dial-service: the --exec program %ls is not found\n", program);
     return false;
   }
-  if (EndsWithIgnoringCase(programPath, L".bat") || EndsWithIgnoringCase(programPath, L".cmd")) {
-    fwprintf(stderr, L"dial-service: the --exec program %ls is a batch file, which only cmd.exe runs\n", program);
+  // Only real executables: Windows hands anything else (a batch file, also one
+  // named with trailing dots or blanks) to cmd.exe, a shell after all.
+  if (!EndsWithIgnoringCase(programPath, L".exe") && !EndsWithIgnoringCase(programPath, L".com")) {
+    fwprintf(stderr, L"dial-service: the --exec program %ls is not an .exe or .com program\n", program);
     return false;
   }
   preparedCommand = command;
@@ -57,6 +59,12 @@ static void ForgetWatched(size_t index) {
 
 void RunDialCommand(const char* number) {
   if (!preparedCommand) return;
+  // A flood of commands must not start programs without bound.
+  CheckDialCommands();
+  if (watchedCount == kWatchedLimit) {
+    LogLine("not started: %u started commands are still running", unsigned(kWatchedLimit));
+    return;
+  }
   size_t length = BuildCommandLine(*preparedCommand, number, commandLine, kMaxCommandLine);
   if (length == 0) {
     LogLine("not started: the command line for %s is longer than Windows allows", number);
@@ -76,10 +84,6 @@ void RunDialCommand(const char* number) {
   char* logText = LogTextFromUtf16(commandLine, length);
   LogLine("started process %lu: %s", info.dwProcessId, logText ? logText : "(command line not shown)");
   free(logText);
-  if (watchedCount == kWatchedLimit) {
-    LogLine("process %lu is no longer watched", watched[0].id);
-    ForgetWatched(0);
-  }
   watched[watchedCount++] = WatchedProcess{info.hProcess, info.dwProcessId};
 }
 

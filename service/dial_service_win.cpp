@@ -154,8 +154,10 @@ static bool AwaitDatagram(SOCKET service) {
   FD_SET(service, &readable);
   timeval wait = {0, kCommandCheckMs * 1000};
   int ready = select(0, &readable, nullptr, nullptr, &wait);
+  // A failed wait must not turn into a blocking receive that stops the checks.
+  if (ready < 0) Sleep(kCommandCheckMs);
   CheckDialCommands();
-  return ready != 0;
+  return ready > 0;
 }
 
 // Errors that concern one datagram or one earlier answer, not the socket: an

@@ -422,7 +422,7 @@ TEST(DialServiceProgram, RefusesBadOptionsAndATakenPort) {
       {L"--port 20108 --exec \"a.exe {number}\" --exec \"b.exe {number}\"", 2, "usage: dial-service"},
       {L"--port 20108 --exec \"\\\"Z:\\no such folder\\phone.exe\\\" {number}\"", 1,
        "the --exec program Z:\\no such folder\\phone.exe is not found"},
-      {L"--port 20108 --exec \"\\\"" + batch + L"\\\" {number}\"", 1, "is a batch file"},
+      {L"--port 20108 --exec \"\\\"" + batch + L"\\\" {number}\"", 1, "is not an .exe or .com program"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.options));

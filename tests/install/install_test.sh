@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The release zip as a new user meets it, on a clean Wine prefix: unpack into a
-# folder whose path has a space, register the phone links for the current user
+# folder whose path has a space and an ampersand, register the phone links for the current user
 # and for all users and read every value back, open a tel: link the way a
 # browser does (ShellExecute through `start`) with the reference service
 # running, then unregister and check that nothing is left.
@@ -38,6 +38,13 @@ check() {  # description, expected, actual
 
 winerun() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
+# Runs one of the package's scripts from a prompt in its own folder, as a user
+# would; `cmd /c` with the whole path would take the & in it for a command
+# separator. Prints the script's output, returns its exit code.
+run_script() {
+  (cd "$folder_unix" && wine cmd /c "$@" </dev/null 2>/dev/null | tr -d '\r'; exit "${PIPESTATUS[0]}")
+}
+
 # The data of one REG_SZ value; "(Default)" for the unnamed value.
 reg_value() {
   local key=$1 value=$2
@@ -53,12 +60,12 @@ value_exists() { wine reg query "$1" /v "$2" </dev/null >/dev/null 2>&1 && echo 
 echo "== clean prefix, package unpacked"
 wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -p >/dev/null 2>&1 </dev/null
-folder_unix="$WINEPREFIX/drive_c/Program Files/$name"
-/usr/bin/python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c/Program Files/"
+folder_unix="$WINEPREFIX/drive_c/R&D tools/$name"
+/usr/bin/python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c/R&D tools/"
 for file in teldial.exe dial-service.exe register.cmd unregister.cmd README.md LICENSE; do
   check "package holds $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
 done
-folder="C:\\Program Files\\$name"
+folder="C:\\R&D tools\\$name"
 command_line="\"$folder\\teldial.exe\" \"%1\""
 
 check_registered() {  # root
@@ -90,12 +97,14 @@ check_unregistered() {  # root
 }
 
 echo "== register.cmd and register.cmd /all"
-winerun cmd /c "$folder\\register.cmd"
-check "register.cmd exit code" 0 "$(wine cmd /c "$folder\\register.cmd" </dev/null >/dev/null 2>&1; echo $?)"
+run_script register.cmd
+check "register.cmd exit code" 0 "$?"
 check_registered HKCU
-winerun cmd /c "$folder\\register.cmd" /all
+run_script register.cmd /all
+check "register.cmd /all exit code" 0 "$?"
 check_registered HKLM
-check "register.cmd with a wrong option" 2 "$(wine cmd /c "$folder\\register.cmd" /x </dev/null >/dev/null 2>&1; echo $?)"
+run_script register.cmd /x >/dev/null
+check "register.cmd with a wrong option" 2 "$?"
 
 echo "== a tel: link opened like a browser does"
 log="$work/service.log"
@@ -103,6 +112,11 @@ log="$work/service.log"
 wine "$folder_unix/dial-service.exe" --count 1 >"$log" 2>&1 </dev/null &
 service_pid=$!
 for _ in $(seq 1 100); do grep -q "listening on" "$log" && break; sleep 0.1; done
+if ! grep -q "listening on" "$log"; then
+  cat "$log"
+  echo "the dial service did not start"
+  exit 1
+fi
 wine start 'tel:+49%205555%200123-0' </dev/null >/dev/null 2>&1
 for _ in $(seq 1 150); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
 kill "$service_pid" 2>/dev/null
@@ -112,10 +126,18 @@ check "service received the raw number" yes "$(grep -q -F '+49%205555%200123-0' 
 check "service normalised it" yes "$(grep -q -F 'number +49555501230' "$log" && echo yes || echo no)"
 
 echo "== unregister.cmd and unregister.cmd /all"
-winerun cmd /c "$folder\\unregister.cmd"
+# A handler that another program has put in place since is left alone.
+other='"C:\Other\phone.exe" "%1"'
+wine reg add 'HKCU\Software\Classes\callto\shell\open\command' /ve /d "$other" /f </dev/null >/dev/null 2>&1
+run_script unregister.cmd
+check "unregister.cmd exit code" 0 "$?"
+check "another program's callto handler kept" "$other" \
+  "$(reg_value 'HKCU\Software\Classes\callto\shell\open\command' "(Default)")"
+wine reg delete 'HKCU\Software\Classes\callto' /f </dev/null >/dev/null 2>&1
 check_unregistered HKCU
 check "HKLM untouched by the per-user removal" yes "$(key_exists 'HKLM\Software\Classes\tel')"
-winerun cmd /c "$folder\\unregister.cmd" /all
+run_script unregister.cmd /all
+check "unregister.cmd /all exit code" 0 "$?"
 check_unregistered HKLM
 
 echo "$passes passed, $failures failed"

@@ -15,14 +15,28 @@ static std::wstring WindowsPath(std::wstring path) {
 std::wstring TeldialPath() { return WindowsPath(L"Z:" TELDIAL_EXE); }
 
 std::wstring CopyOfTeldial(const wchar_t* fileName) {
+  static int copies;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   std::wstring folder = std::wstring(temp) + L"teldial-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(GetTickCount());
+                        std::to_wstring(++copies);
   CreateDirectoryW(folder.c_str(), nullptr);
   std::wstring copy = folder + L"\\" + fileName;
-  CopyFileW(TeldialPath().c_str(), copy.c_str(), FALSE);
+  if (!CopyFileW(TeldialPath().c_str(), copy.c_str(), FALSE)) return std::wstring();
   return copy;
+}
+
+// Every started program is in a job that ends with the test process, so a
+// program left running by a failed test cannot outlive the run.
+static HANDLE ProgramsJob() {
+  static HANDLE job;
+  if (!job) {
+    job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  return job;
 }
 
 bool StartProgram(const std::wstring& program, const std::wstring& commandLine, ProgramRun* run) {
@@ -33,6 +47,7 @@ bool StartProgram(const std::wstring& program, const std::wstring& commandLine, 
   line.push_back(0);
   if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return false;
+  AssignProcessToJobObject(ProgramsJob(), info.hProcess);
   CloseHandle(info.hThread);
   run->process = info.hProcess;
   run->processId = info.dwProcessId;
@@ -87,9 +102,14 @@ HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {
 
 std::wstring WindowText(HWND window) {
   // WM_GETTEXT is marshalled across processes for standard controls.
-  LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  // A hung program must fail the test, not stall it.
+  const UINT kWait = 5000;
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kWait, &length);
   std::vector<wchar_t> text(size_t(length) + 2, 0);
-  LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                      kWait, &copied);
   return std::wstring(text.data(), size_t(copied));
 }
 
