@@ -136,9 +136,13 @@ static void Add(Figure* figure, double value) {
   if (figure->count < kMaxRuns) figure->values[figure->count++] = value;
 }
 
+// The build's name leads every row, so that the rows of several builds make
+// one table (bench/run prints its heading).
+static const char* buildName = "";
+
 static void PrintFigure(const char* name, const Figure& figure, double design) {
   if (figure.count == 0) {
-    printf("%-44s %9s\n", name, "n/a");
+    printf("%-7s %-44s %9s\n", buildName, name, "n/a");
     return;
   }
   double sum = 0, low = figure.values[0], high = figure.values[0];
@@ -148,7 +152,7 @@ static void PrintFigure(const char* name, const Figure& figure, double design) {
     if (figure.values[i] > high) high = figure.values[i];
   }
   double mean = sum / figure.count;
-  printf("%-44s %9.1f %9.1f %9.1f", name, mean, low, high);
+  printf("%-7s %-44s %9.1f %9.1f %9.1f", buildName, name, mean, low, high);
   if (design > 0) printf(" %9.0f %7.3f", design, mean / design);
   printf("\n");
 }
@@ -156,13 +160,18 @@ static void PrintFigure(const char* name, const Figure& figure, double design) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: measure <teldial.exe> <empty-gui.exe> [dial runs] [search runs]\n");
+    fprintf(stderr, "usage: measure <teldial.exe> <empty-gui.exe> [dial runs] [search runs] [build name]\n");
     return 2;
   }
   int dialRuns = argc > 3 ? _wtoi(argv[3]) : 10;
   int searchRuns = argc > 4 ? _wtoi(argv[4]) : 3;
   dialRuns = dialRuns < 1 ? 1 : dialRuns > kMaxRuns ? kMaxRuns : dialRuns;
   searchRuns = searchRuns < 1 ? 1 : searchRuns > kMaxRuns ? kMaxRuns : searchRuns;
+  static char buildNameText[16];
+  if (argc > 5) {
+    WideCharToMultiByte(CP_UTF8, 0, argv[5], -1, buildNameText, sizeof buildNameText - 1, nullptr, nullptr);
+    buildName = buildNameText;
+  }
 
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
@@ -201,9 +210,6 @@ int wmain(int argc, wchar_t** argv) {
     Add(&searchPings, search.processMs - search.pingAt[0]);
   }
 
-  printf("%d dial runs alternating with the empty program, %d search runs without a service\n\n", dialRuns,
-         searchRuns);
-  printf("%-44s %9s %9s %9s %9s %7s\n", "figure", "mean", "min", "max", "design", "ratio");
   PrintFigure("cost of one probed port (ms)", portCost, 200);
   PrintFigure("\"ping\" to \"dial\", service on 20000 (ms)", pingToDial, 0);
   PrintFigure("no service: first \"ping\" to exit (ms)", searchPings, 4000);
@@ -212,7 +218,7 @@ int wmain(int argc, wchar_t** argv) {
   PrintFigure("empty GUI program: whole process (ms)", emptyProcess, 0);
   PrintFigure("service on 20000: peak working set (KB)", dialPeak, 0);
   PrintFigure("empty GUI program: peak working set (KB)", emptyPeak, 0);
-  if (failures) printf("\n%d runs failed and are not counted\n", failures);
+  if (failures) printf("%-7s %d runs failed and are not counted\n", buildName, failures);
   WSACleanup();
   return failures ? 1 : 0;
 }

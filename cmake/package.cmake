@@ -1,7 +1,8 @@
-# The release package: teldial-<version>-win32.zip with the program, the reference
-# dial service, the link registration scripts, the README and the licence.
+# The release package: teldial-<version>-win32.zip (or -win64.zip from the 64-bit
+# build) with the program, the reference dial service, the link registration
+# scripts, the README and the licence.
 #   cmake --build --preset mingw-i686 --target release-zip
-set(TELDIAL_PACKAGE_NAME "teldial-${PROJECT_VERSION}-win32")
+set(TELDIAL_PACKAGE_NAME "teldial-${PROJECT_VERSION}-${TELDIAL_PLATFORM}")
 set(TELDIAL_PACKAGE_DIR "${PROJECT_BINARY_DIR}/package/${TELDIAL_PACKAGE_NAME}")
 set(TELDIAL_PACKAGE_ZIP "${PROJECT_BINARY_DIR}/${TELDIAL_PACKAGE_NAME}.zip")
 

@@ -8,6 +8,14 @@ function(teldial_product_code target)
 endfunction()
 
 if(WIN32)
+  # The processor of the build, in the names the scripts and the release use.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TELDIAL_ARCH x86_64)
+    set(TELDIAL_PLATFORM win64)
+  else()
+    set(TELDIAL_ARCH i686)
+    set(TELDIAL_PLATFORM win32)
+  endif()
   # Byte-identical executables from identical sources: no link time stamp, no
   # debug paths, and every mingw runtime library linked in.
   add_link_options(-static -s -Wl,--no-insert-timestamp)

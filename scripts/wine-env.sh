@@ -1,9 +1,34 @@
-# Sourced by the project's scripts: a Wine prefix inside the build folder, a
-# persistent wineserver and a virtual display, started once per run.
+# Sourced by the project's scripts: the Wine of one build, a prefix of its own
+# inside the build folder, a persistent wineserver and a virtual display,
+# started once per run. TELDIAL_ARCH chooses the build: i686 (the default) runs
+# under the 32-bit Wine in build/wine, x86_64 under the 64-bit Wine in
+# build/wine64. After sourcing, `wine`, `wineserver` and `wineboot` are that
+# build's, also for every program started from here.
 teldial_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$teldial_top/scripts/machine.sh"
 
-export WINEPREFIX="${WINEPREFIX:-$teldial_top/build/wine}"
-export WINEARCH=win32
+export TELDIAL_ARCH="${TELDIAL_ARCH:-i686}"
+case $TELDIAL_ARCH in
+  i686)
+    export WINELOADER=/usr/lib/wine/wine WINEARCH=win32
+    export WINEPREFIX="${WINEPREFIX:-$teldial_top/build/wine}" ;;
+  x86_64)
+    export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+    export WINEPREFIX="${WINEPREFIX:-$teldial_top/build/wine64}" ;;
+  *)
+    echo "wine-env: unknown TELDIAL_ARCH $TELDIAL_ARCH (i686 or x86_64)" >&2
+    return 1 ;;
+esac
+# One server serves both kinds of program; the 64-bit one wherever it runs.
+if teldial_machine_runs x86_64; then
+  export WINESERVER=/usr/lib/wine/wineserver64
+else
+  export WINESERVER=/usr/lib/wine/wineserver32
+fi
+case ":$PATH:" in
+  *":$teldial_top/scripts/wine-bin:"*) ;;
+  *) export PATH="$teldial_top/scripts/wine-bin:$PATH" ;;
+esac
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
@@ -49,6 +74,10 @@ teldial_prepare_prefix() {
 # The server lingers a minute after its last client, so a run that is killed
 # leaves nothing behind for long.
 teldial_start_wine() {
+  if ! teldial_machine_runs "$TELDIAL_ARCH"; then
+    echo "wine-env: the $TELDIAL_ARCH build cannot run here: $(teldial_machine_why_not "$TELDIAL_ARCH")" >&2
+    return 1
+  fi
   teldial_start_display || return 1
   teldial_prepare_prefix || return 1
   wineserver -p60 >/dev/null 2>&1 </dev/null

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <timeapi.h>
 
+#include "memory_block_heap_win.h"
+
 static HANDLE blockHeap;
 static int32_t timerResolutionRequested;
 
@@ -18,6 +20,12 @@ void EndMemoryBlocks() {
 void* AllocateBlock(int32_t size, uint32_t flags) {
   if (size <= 0 || !blockHeap) return nullptr;
   return HeapAlloc(blockHeap, (flags & kBlockNoClear) ? 0 : HEAP_ZERO_MEMORY, SIZE_T(size));
+}
+
+HANDLE ReplaceMemoryBlockHeap(HANDLE heap) {
+  HANDLE previous = blockHeap;
+  blockHeap = heap;
+  return previous;
 }
 
 size_t BlockSize(void* block) {

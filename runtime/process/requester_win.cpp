@@ -25,11 +25,13 @@ static HMODULE requesterModule;
 namespace {
 // One window that a ShowMessage call recorded, so that the same thread can put
 // it back the way it was once the box is closed.
+// The pointer-sized fields lead, so that no padding falls between them in a
+// 64-bit process: 20 bytes there in a 32-bit process, 32 in a 64-bit one.
 struct WindowEntry {
   WindowEntry* next;
   WindowEntry* previous;
-  uint32_t threadId;
   HWND window;
+  uint32_t threadId;
   uint8_t wasTopmost;
   uint8_t disabledHere;
 };

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Checks that a built program is a single dependency-free 32-bit Windows GUI
-executable: PE32 for i386, GUI subsystem, no link time stamp, and imports from
-Windows system DLLs only (no mingw runtime DLL).
+"""Checks that the built programs are single dependency-free Windows
+executables for the build's processor: PE32 for i386 in the 32-bit build,
+PE32+ for AMD64 in the 64-bit one, the expected subsystem, no link time stamp,
+and imports from Windows system DLLs only (no mingw runtime DLL).
 
-    check_executable.py path/to/teldial.exe
+    check_executable.py i686|x86_64 teldial.exe dial-service.exe
 """
 import sys
 import unittest
@@ -12,26 +13,34 @@ import pefile
 
 SYSTEM_DLLS = {
     "advapi32.dll", "bcrypt.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
-    "ole32.dll", "psapi.dll", "shell32.dll", "user32.dll", "winmm.dll", "ws2_32.dll",
+    "ole32.dll", "psapi.dll", "shell32.dll", "user32.dll", "winhttp.dll", "winmm.dll", "ws2_32.dll",
 }
-IMAGE_FILE_MACHINE_I386 = 0x14C
+MINGW_RUNTIME_DLLS = ("libstdc++-6.dll", "libgcc_s_dw2-1.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll")
+# (optional header magic, machine) of each build.
+FORMATS = {"i686": (0x10B, 0x14C), "x86_64": (0x20B, 0x8664)}
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
-PE32_MAGIC = 0x10B
+IMAGE_SUBSYSTEM_WINDOWS_CUI = 3
+
+arch = None
+programs = {}  # "teldial" / "dial-service" -> path
 
 
-class Executable(unittest.TestCase):
-    path = None
+class Executable:
+    """The checks every program of the release passes."""
+    name = None
+    subsystem = None
 
     @classmethod
     def setUpClass(cls):
-        cls.pe = pefile.PE(cls.path)
+        cls.pe = pefile.PE(programs[cls.name])
 
-    def test_pe32_for_i386(self):
-        self.assertEqual(PE32_MAGIC, self.pe.OPTIONAL_HEADER.Magic)
-        self.assertEqual(IMAGE_FILE_MACHINE_I386, self.pe.FILE_HEADER.Machine)
+    def test_format_of_the_build(self):
+        magic, machine = FORMATS[arch]
+        self.assertEqual(hex(magic), hex(self.pe.OPTIONAL_HEADER.Magic))
+        self.assertEqual(hex(machine), hex(self.pe.FILE_HEADER.Machine))
 
-    def test_gui_subsystem(self):
-        self.assertEqual(IMAGE_SUBSYSTEM_WINDOWS_GUI, self.pe.OPTIONAL_HEADER.Subsystem)
+    def test_subsystem(self):
+        self.assertEqual(self.subsystem, self.pe.OPTIONAL_HEADER.Subsystem)
 
     def test_no_link_time_stamp(self):
         self.assertEqual(0, self.pe.FILE_HEADER.TimeDateStamp)
@@ -40,10 +49,24 @@ class Executable(unittest.TestCase):
         imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertTrue(imported, "no imports read")
         self.assertLessEqual(imported, SYSTEM_DLLS, "non-system DLLs: %s" % sorted(imported - SYSTEM_DLLS))
-        for runtime in ("libstdc++-6.dll", "libgcc_s_dw2-1.dll", "libwinpthread-1.dll"):
+        for runtime in MINGW_RUNTIME_DLLS:
             self.assertNotIn(runtime, imported)
 
 
+class Dialer(Executable, unittest.TestCase):
+    name = "teldial"
+    subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI
+
+
+class DialService(Executable, unittest.TestCase):
+    name = "dial-service"
+    subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI
+
+
 if __name__ == "__main__":
-    Executable.path = sys.argv.pop(1)
+    if len(sys.argv) < 4 or sys.argv[1] not in FORMATS:
+        sys.exit(__doc__)
+    arch = sys.argv.pop(1)
+    programs["teldial"] = sys.argv.pop(1)
+    programs["dial-service"] = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -5,18 +5,19 @@
 # browser does (ShellExecute through `start`) with the reference service
 # running, then unregister and check that nothing is left.
 #
-#   install_test.sh path/to/teldial-<version>-win32.zip
+#   install_test.sh i686|x86_64 path/to/teldial-<version>-win32.zip (or -win64.zip)
 #
 # Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT for
 # ShellExecute (Windows does), so the link is opened with the all-users
 # registration in place.
 set -uo pipefail
-zip=$1
+export TELDIAL_ARCH=$1
+zip=$2
 name=$(basename "$zip" .zip)
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "$0")/../../scripts/wine-env.sh" || exit 1
 service_pid=""
 cleanup() {
   [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null

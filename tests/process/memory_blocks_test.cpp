@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "heap_walk_win.h"
+#include "runtime/process/memory_block_heap_win.h"
 #include "runtime/process/memory_blocks.h"
 #include "runtime/program_heap.h"
 
@@ -127,9 +128,35 @@ TEST(AllocateBlock, NoClearFlagGivesUsableBytes) {
 }
 
 TEST(AllocateBlock, ExhaustedHeapGivesNull) {
-  // More than a 32-bit process can ever hold in one piece.
+  // A heap with a maximum size runs out the same way in a 32-bit and in a
+  // 64-bit process.
+  const SIZE_T kHeapLimit = 1 << 20;
+  const int32_t kBlockBytes = 16 * 1024;
+  HANDLE bounded = HeapCreate(0, 0, kHeapLimit);
+  ASSERT_NE(nullptr, bounded);
+  HANDLE own = ReplaceMemoryBlockHeap(bounded);
+
+  std::vector<void*> blocks;
+  while (blocks.size() <= kHeapLimit / kBlockBytes) {
+    void* block = AllocateBlock(kBlockBytes, blocks.size() % 2 ? kBlockNoClear : 0);
+    if (!block) break;
+    blocks.push_back(block);
+  }
+  EXPECT_FALSE(blocks.empty());
+  EXPECT_LE(blocks.size(), kHeapLimit / kBlockBytes) << "the heap never ran out";
+  EXPECT_EQ(nullptr, AllocateBlock(kBlockBytes, 0));
+  EXPECT_EQ(nullptr, AllocateBlock(kBlockBytes, kBlockNoClear));
   EXPECT_EQ(nullptr, AllocateBlock(INT_MAX, 0));
-  EXPECT_EQ(nullptr, AllocateBlock(INT_MAX, kBlockNoClear));
+
+  // Exhaustion is no lasting state: a freed block makes room again.
+  ASSERT_FALSE(blocks.empty());
+  EXPECT_NE(0, FreeBlock(blocks.back()));
+  blocks.back() = AllocateBlock(kBlockBytes, 0);
+  EXPECT_NE(nullptr, blocks.back());
+  for (void* block : blocks) EXPECT_NE(0, FreeBlock(block));
+
+  EXPECT_EQ(bounded, ReplaceMemoryBlockHeap(own));
+  HeapDestroy(bounded);
 }
 
 // ---------------------------------------------------------------- BlockSize and FreeBlock

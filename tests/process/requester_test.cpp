@@ -195,9 +195,11 @@ TEST(ShowMessage, DisablesThreadWindowsWhileUpAndRestoresThemAfterwards) {
   EXPECT_TRUE(otherUp.enabled);
   EXPECT_TRUE(otherTopmostUp.enabled);
   EXPECT_TRUE(otherTopmostUp.topmost);
-  // One entry of 20 bytes (two links, thread, window, two flags) for each
-  // visible window of the thread: plain, already disabled, topmost, foreground.
-  EXPECT_EQ(bytesBefore + 4 * 20, bytesUp);
+  // One entry (two links and the window, pointer-sized; the thread id; two
+  // flags) for each visible window of the thread: plain, already disabled,
+  // topmost, foreground.
+  const size_t kEntryBytes = sizeof(void*) == 8 ? 32 : 20;
+  EXPECT_EQ(bytesBefore + 4 * kEntryBytes, bytesUp);
 
   EXPECT_TRUE(IsEnabled(plain.handle));
   EXPECT_FALSE(IsEnabled(alreadyDisabled.handle));

@@ -31,6 +31,10 @@ ICON_IMAGES = sorted([(16, 4), (32, 4), (16, 8), (32, 8), (48, 8), (16, 32), (32
 
 executable = None
 
+# The manifest's processorArchitecture for each machine type of the PE header:
+# Windows will not start a program whose manifest names another processor.
+MANIFEST_ARCHITECTURE = {0x14C: "x86", 0x8664: "amd64"}
+
 
 def resources_of_type(pe, type_id):
     """{resource id: bytes} of one resource type (first language of each)."""
@@ -49,6 +53,11 @@ class Resources(unittest.TestCase):
     def setUpClass(cls):
         cls.pe = pefile.PE(executable, fast_load=False)
 
+    def manifest_architecture(self):
+        machine = self.pe.FILE_HEADER.Machine
+        self.assertIn(machine, MANIFEST_ARCHITECTURE, "unexpected machine type 0x%X" % machine)
+        return MANIFEST_ARCHITECTURE[machine]
+
     def manifest(self):
         manifests = resources_of_type(self.pe, RT_MANIFEST)
         self.assertEqual([1], list(manifests), "one manifest, id 1")
@@ -61,7 +70,7 @@ class Resources(unittest.TestCase):
         identity = root.find(ASM_V1 + "assemblyIdentity")
         self.assertIsNotNone(identity)
         self.assertEqual("1.0.0.0", identity.get("version"))
-        self.assertEqual("x86", identity.get("processorArchitecture"))
+        self.assertEqual(self.manifest_architecture(), identity.get("processorArchitecture"))
         self.assertEqual("win32", identity.get("type"))
         self.assertTrue(identity.get("name"))
 
@@ -78,7 +87,7 @@ class Resources(unittest.TestCase):
             "type": "win32",
             "name": "Microsoft.Windows.Common-Controls",
             "version": "6.0.0.0",
-            "processorArchitecture": "x86",
+            "processorArchitecture": self.manifest_architecture(),
             "publicKeyToken": "6595b64144ccf1df",
             "language": "*",
         }, dict(dependencies[0].attrib))
