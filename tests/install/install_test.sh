@@ -59,7 +59,9 @@ key_exists() { wine reg query "$1" </dev/null >/dev/null 2>&1 && echo yes || ech
 value_exists() { wine reg query "$1" /v "$2" </dev/null >/dev/null 2>&1 && echo yes || echo no; }
 
 echo "== clean prefix, package unpacked"
-wineboot -i >/dev/null 2>&1 </dev/null
+# The prefix is finished before anything is registered: a new 64-bit prefix
+# goes on writing the registry in programs of its own after wineboot returns.
+teldial_prepare_prefix || exit 1
 wineserver -p >/dev/null 2>&1 </dev/null
 folder_unix="$WINEPREFIX/drive_c/R&D tools/$name"
 /usr/bin/python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c/R&D tools/"
