@@ -3,8 +3,8 @@
 // command is logged as it came, normalised to a dialable number, and answered
 // "ok", or "rejected" when no number is left. The dialing rules turn each
 // accepted number into what the phone system dials, which --exec hands to a
-// program. Everything else that arrives is ignored. It runs
-// until it is killed, or until --count commands have been served.
+// program. Everything else that arrives is ignored. It runs until it is
+// killed, or until --count commands have been served.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -57,12 +57,12 @@ static void PrintUsage() {
           "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
           "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
           "                  words, double quotes group them, \"\" inside quotes is one\n"
-          "                  quote, {number} in an argument becomes the number\n"
+          "                  quote, {number} in an argument becomes the number dialled\n"
           "                  (default: only log the number)\n"
           "  --country CC    dialing rules for a phone in country CC: a number in\n"
           "                  international form (+...) is dialled the way the phone\n"
           "                  system here needs it; one without \"+\" as it stands\n"
-          "  --area AREA     the phone's area code: numbers in it are dialled without\n"
+          "  --area AREA     the phone's area code, left off the numbers in that area\n"
           "  --outside PREFIX           dialled first, for an outside line (default none)\n"
           "  --national-prefix P        dialled before a national number (default 0)\n"
           "  --international-prefix P   dialled before a number abroad (default 00)\n",

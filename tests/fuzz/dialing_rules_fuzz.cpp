@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(taken == ((rules.given >> rule) & 1));
     bool digits = value.find_first_not_of(u"0123456789") == std::u16string::npos;
     FUZZ_CHECK(!taken || (digits && value.size() <= kMaxRuleDigits));
-    if (taken) FUZZ_CHECK(std::u16string(value) == std::u16string(rules.digits[rule], rules.digits[rule] + value.size()));
+    if (taken) FUZZ_CHECK(value == std::u16string(rules.digits[rule], rules.digits[rule] + value.size()));
     if (!taken) FUZZ_CHECK(strncmp(problem, DialingRuleOption(DialingRule(rule)), 2) == 0);
   }
   if (!CheckDialingRules(rules, problem, sizeof problem)) return 0;

@@ -21,7 +21,8 @@ DialingRules Rules(std::initializer_list<RuleValue> values) {
   DialingRules rules;
   InitDialingRules(&rules);
   char problem[160];
-  for (const RuleValue& value : values) EXPECT_TRUE(SetDialingRule(&rules, value.rule, value.value, problem, sizeof problem)) << problem;
+  for (const RuleValue& value : values)
+    EXPECT_TRUE(SetDialingRule(&rules, value.rule, value.value, problem, sizeof problem)) << problem;
   EXPECT_TRUE(CheckDialingRules(rules, problem, sizeof problem)) << problem;
   return rules;
 }
@@ -125,9 +126,10 @@ TEST(DialingRules, RefusesValuesThatAreNotDigitsOfTheRightLength) {
     DialingRules rules;
     InitDialingRules(&rules);
     char problem[160] = "";
-    SCOPED_TRACE(DialingRuleOption(c.value.rule));
+    SCOPED_TRACE(Narrow(c.value.value));
     EXPECT_EQ(c.taken, SetDialingRule(&rules, c.value.rule, c.value.value, problem, sizeof problem)) << problem;
-    if (!c.taken) EXPECT_EQ(0, strncmp(problem, DialingRuleOption(c.value.rule), strlen(DialingRuleOption(c.value.rule)))) << problem;
+    std::string option = DialingRuleOption(c.value.rule);
+    if (!c.taken) EXPECT_EQ(option, std::string(problem).substr(0, option.size())) << problem;
     EXPECT_EQ(c.taken, (rules.given & (1u << c.value.rule)) != 0);
   }
 }
