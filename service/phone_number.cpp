@@ -164,12 +164,12 @@ static bool IsParameterName(const char* raw, size_t begin, size_t end) {
 static size_t ReadParameters(const char* raw, size_t begin, size_t end, NormalizedNumber* number, size_t* kept) {
   bool hasExtension = false;
   for (size_t start = begin; start < end;) {
-    size_t next = FindByte(raw, start + 1, end, ';');
-    size_t nameEnd = FindByte(raw, start + 1, next, '=');
+    size_t nameBegin = start + 1;
+    size_t position = nameBegin;  // of the ";", counted from 1
+    size_t next = FindByte(raw, nameBegin, end, ';');
+    size_t nameEnd = FindByte(raw, nameBegin, next, '=');
     size_t valueBegin = nameEnd < next ? nameEnd + 1 : next;
     bool hasValue = valueBegin < next;
-    size_t position = start + 1;
-    size_t nameBegin = start + 1;
     start = next;
     if (nameBegin == next) continue;
     if (!IsParameterName(raw, nameBegin, nameEnd)) return position;
