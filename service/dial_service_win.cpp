@@ -1,9 +1,10 @@
 // dial-service: the program that the dialer hands its numbers to. It listens on
 // one UDP port of 127.0.0.1 and answers "ping" with "pong". Each "dial "
 // command is logged as it came, normalised to a dialable number, and answered
-// "ok", or "rejected" when no number is left; with --exec each accepted number
-// is handed to a program. Everything else that arrives is ignored. It runs
-// until it is killed, or until --count commands have been served.
+// "ok", or "rejected" when no number is left. The dialing rules turn each
+// accepted number into what the phone system dials, which --exec hands to a
+// program. Everything else that arrives is ignored. It runs until it is
+// killed, or until --count commands have been served.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -17,6 +18,7 @@
 #include "command_runner_win.h"
 #include "command_template.h"
 #include "dial_requests.h"
+#include "dialing_rules.h"
 #include "phone_number.h"
 #include "service_log_win.h"
 
@@ -34,24 +36,36 @@ struct Options {
   long count;      // 0: serve until killed
   bool verbose;    // also log pings and ignored datagrams
   const wchar_t* command;  // the --exec template, or null
+  DialingRules rules;
 };
 
 static char receiveBuffer[kReceiveBufferSize];
 static char logText[4 * kReceiveBufferSize + 1];
 static NormalizedNumber number;
+static char dialled[kMaxDialledLength + 1];
+static DialingRules rules;
 static CommandTemplate command;
 
 static void PrintUsage() {
   fprintf(stderr,
           "usage: dial-service [--port N] [--count N] [--verbose] [--exec COMMAND]\n"
+          "         [--country CC [--area AREA] [--outside PREFIX] [--national-prefix P]\n"
+          "          [--international-prefix P]]\n"
           "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
           "  --count N       end after N dial commands (default: run until killed)\n"
           "  --verbose       also log every ping and every ignored datagram\n"
           "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
           "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
           "                  words, double quotes group them, \"\" inside quotes is one\n"
-          "                  quote, {number} in an argument becomes the number\n"
-          "                  (default: only log the number)\n",
+          "                  quote, {number} in an argument becomes the number dialled\n"
+          "                  (default: only log the number)\n"
+          "  --country CC    dialing rules for a phone in country CC: a number in\n"
+          "                  international form (+...) is dialled the way the phone\n"
+          "                  system here needs it; one without \"+\" as it stands\n"
+          "  --area AREA     the phone's area code, left off the numbers in that area\n"
+          "  --outside PREFIX           dialled first, for an outside line (default none)\n"
+          "  --national-prefix P        dialled before a national number (default 0)\n"
+          "  --international-prefix P   dialled before a number abroad (default 00)\n",
           kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
 }
 
@@ -63,11 +77,23 @@ static bool ParseNumber(const wchar_t* text, long low, long high, long* value) {
   return true;
 }
 
-static bool ParseOptions(int argc, wchar_t** argv, Options* options) {
-  *options = Options{0, 0, false, nullptr};
+// False for options that cannot serve; problem then says why, or is empty
+// when the usage alone says it.
+static bool ParseOptions(int argc, wchar_t** argv, Options* options, char* problem, size_t size) {
+  *options = Options{0, 0, false, nullptr, {}};
+  InitDialingRules(&options->rules);
+  problem[0] = 0;
   for (int i = 1; i < argc; i++) {
     long value = 0;
-    if (wcscmp(argv[i], L"--verbose") == 0) {
+    DialingRule rule = DialingRuleOfOption(reinterpret_cast<const char16_t*>(argv[i]));
+    if (rule != kRuleCount) {
+      if (i + 1 == argc) {
+        snprintf(problem, size, "%s needs a value", DialingRuleOption(rule));
+        return false;
+      }
+      if (!SetDialingRule(&options->rules, rule, reinterpret_cast<const char16_t*>(argv[++i]), problem, size))
+        return false;
+    } else if (wcscmp(argv[i], L"--verbose") == 0) {
       options->verbose = true;
     } else if (wcscmp(argv[i], L"--port") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 1, 65535, &value)) {
       options->port = int(value);
@@ -83,7 +109,7 @@ static bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       return false;
     }
   }
-  return true;
+  return CheckDialingRules(options->rules, problem, size);
 }
 
 static bool BindLoopback(SOCKET service, int port) {
@@ -134,9 +160,13 @@ static void HandleDial(SOCKET service, const char* raw, size_t length, const soc
     Answer(service, client, kRejectAnswer);
     return;
   }
-  LogLine("number %s", number.digits);
+  DialForm form = ApplyDialingRules(rules, number.digits, dialled);
+  if (form == kDialledAsWritten)
+    LogLine("number %s", number.digits);
+  else
+    LogLine("number %s dialled %s (%s)", number.digits, dialled, DescribeDialForm(form));
   Answer(service, client, kDialAnswer);
-  RunDialCommand(number.digits);
+  RunDialCommand(dialled);
 }
 
 static void LogPing(const sockaddr_in& client) { LogLine("ping (from port %u)", unsigned(ntohs(client.sin_port))); }
@@ -212,10 +242,13 @@ int wmain(int argc, wchar_t** argv) {
   // Lines end in "\n" alone, also in a pipe: scripts on other systems read them.
   _setmode(_fileno(stdout), _O_BINARY);
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
+  char problem[160];
+  if (!ParseOptions(argc, argv, &options, problem, sizeof problem)) {
+    if (problem[0]) fprintf(stderr, "dial-service: %s\n", problem);
     PrintUsage();
     return 2;
   }
+  rules = options.rules;
   if (int failure = PrepareCommand(options.command)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {

@@ -1,36 +1,39 @@
 #include "phone_number.h"
 
+#include "phone_characters.h"
+
 static bool IsEdgeBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-static bool IsSeparator(unsigned char c) {
-  return c == ' ' || c == '-' || c == '.' || c == '(' || c == ')' || c == '/';
+static bool IsSeparator(char c) { return c == ' ' || c == '-' || c == '.' || c == '(' || c == ')' || c == '/'; }
+
+static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+static char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+static bool IsLetter(char c) { return Lower(c) >= 'a' && Lower(c) <= 'z'; }
+
+static bool IsPause(char c) { return c == ',' || Lower(c) == 'p' || Lower(c) == 'w'; }
+
+static bool IsKeptSymbol(char c) { return IsDigit(c) || c == '*' || c == '#' || c == ',' || c == '+'; }
+
+static char KeypadDigit(char letter) {
+  static const char kKeypad[] = "22233344455566677778889999";
+  return kKeypad[Lower(letter) - 'a'];
 }
 
-static int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Whether text[begin, end) is word (lower case), compared without case; with
+// prefix, whether it starts with it.
+static bool MatchesWord(const char* text, size_t begin, size_t end, const char* word, bool prefix) {
+  size_t i = begin;
+  for (; *word; word++, i++)
+    if (i == end || Lower(text[i]) != *word) return false;
+  return prefix || i == end;
 }
 
-// Whether text starts with the lower-case scheme, compared without case.
-static bool StartsWithScheme(const char* text, size_t length, const char* scheme) {
-  size_t i = 0;
-  for (; scheme[i]; i++) {
-    if (i == length) return false;
-    unsigned char c = (unsigned char)text[i];
-    if (c >= 'A' && c <= 'Z') c = (unsigned char)(c - 'A' + 'a');
-    if (c != (unsigned char)scheme[i]) return false;
-  }
-  return true;
-}
-
-// The character a dialer keeps for c, or 0 when c has no place in a number.
-static char KeptCharacter(unsigned char c) {
-  if ((c >= '0' && c <= '9') || c == '*' || c == '#' || c == ',' || c == '+') return char(c);
-  if (c == 'p' || c == 'P') return 'p';
-  if (c == 'w' || c == 'W') return 'w';
-  return 0;
+// The index of the first c in text[begin, end), or end.
+static size_t FindByte(const char* text, size_t begin, size_t end, char c) {
+  while (begin < end && text[begin] != c) begin++;
+  return begin;
 }
 
 static void Reject(NormalizedNumber* number, NumberVerdict verdict, size_t position) {
@@ -40,42 +43,181 @@ static void Reject(NormalizedNumber* number, NumberVerdict verdict, size_t posit
   number->digits[0] = 0;
 }
 
+// Past the limit the rest is still read, so that a fault further on is
+// reported as what it is.
+static void Keep(NormalizedNumber* number, size_t* kept, char c) {
+  if (*kept < kMaxNumberLength) number->digits[*kept] = c;
+  (*kept)++;
+}
+
+// The first pass over the number: the first fault in reading order, and
+// whether its letters make it a vanity number.
+struct NumberScan {
+  NumberVerdict fault;  // kNumberAccepted when there is none
+  size_t faultPosition;
+  size_t firstLetter;  // the first letter that is no pause; 0 when none
+  bool vanity;
+};
+
+static NumberScan ScanNumber(const char* raw, size_t begin, size_t end) {
+  NumberScan scan = {kNumberAccepted, 0, 0, false};
+  size_t kept = 0;
+  size_t leadDigits = 0;
+  size_t digits = 0;  // letters included
+  bool inLetters = false;
+  bool leadOnlyDigits = true;
+  bool tailOnlyLetters = true;
+  for (size_t at = begin; at < end;) {
+    PhoneCharacter character = ReadPhoneCharacter(raw, end, &at);
+    char c = character.ascii;
+    if (character.kind == kCharacterBadEscape) {
+      scan.fault = kNumberBadEscape;
+    } else if (character.kind != kCharacterAscii || !(IsSeparator(c) || IsLetter(c) || IsKeptSymbol(c))) {
+      scan.fault = kNumberBadCharacter;
+    } else if (c == '+' && kept > 0) {
+      scan.fault = kNumberLatePlus;
+    }
+    if (scan.fault != kNumberAccepted) {
+      scan.faultPosition = character.position;
+      break;
+    }
+    if (IsSeparator(c)) continue;
+    kept++;
+    if (IsLetter(c)) {
+      if (!scan.firstLetter && !IsPause(c)) scan.firstLetter = character.position;
+      inLetters = true;
+      digits++;
+      continue;
+    }
+    if (inLetters) tailOnlyLetters = false;
+    if (IsDigit(c)) {
+      digits++;
+      if (!inLetters) leadDigits++;
+    } else if (c != '+') {
+      leadOnlyDigits = false;
+    }
+  }
+  scan.vanity = scan.firstLetter && leadOnlyDigits && tailOnlyLetters && leadDigits >= kMinVanityLeadDigits &&
+                digits >= kMinVanityDigits && digits <= kMaxVanityDigits;
+  return scan;
+}
+
+// The second pass, over a number the first found sound. Returns whether it
+// holds a digit.
+static bool KeepNumber(const char* raw, size_t begin, size_t end, bool vanity, NormalizedNumber* number,
+                       size_t* kept) {
+  bool hasDigit = false;
+  for (size_t at = begin; at < end;) {
+    char c = ReadPhoneCharacter(raw, end, &at).ascii;
+    if (IsSeparator(c)) continue;
+    if (IsLetter(c)) c = vanity ? KeypadDigit(c) : Lower(c);
+    if (IsDigit(c)) hasDigit = true;
+    Keep(number, kept, c);
+  }
+  return hasDigit;
+}
+
+// An extension: at least one digit, visual separators allowed. Kept as a
+// pause and the digits.
+static bool KeepExtension(const char* raw, size_t begin, size_t end, NormalizedNumber* number, size_t* kept) {
+  Keep(number, kept, ',');
+  bool hasDigit = false;
+  for (size_t at = begin; at < end;) {
+    PhoneCharacter character = ReadPhoneCharacter(raw, end, &at);
+    if (character.kind != kCharacterAscii) return false;
+    if (IsSeparator(character.ascii)) continue;
+    if (!IsDigit(character.ascii)) return false;
+    hasDigit = true;
+    Keep(number, kept, character.ascii);
+  }
+  return hasDigit;
+}
+
+// A phone-context: "+" and digits with visual separators, or a domain name.
+static bool IsPhoneContext(const char* raw, size_t begin, size_t end) {
+  bool global = false;
+  bool hasDigitOrLetter = false;
+  for (size_t at = begin; at < end;) {
+    PhoneCharacter character = ReadPhoneCharacter(raw, end, &at);
+    char c = character.ascii;
+    if (character.kind != kCharacterAscii) return false;
+    if (c == '+' && character.position == begin + 1) {
+      global = true;
+    } else if (IsDigit(c) || (!global && IsLetter(c))) {
+      hasDigitOrLetter = true;
+    } else if (!(c == '-' || c == '.' || (global && (c == '(' || c == ')')))) {
+      return false;
+    }
+  }
+  return hasDigitOrLetter;
+}
+
+static bool IsParameterName(const char* raw, size_t begin, size_t end) {
+  if (begin == end) return false;
+  for (size_t i = begin; i < end; i++)
+    if (!(IsDigit(raw[i]) || IsLetter(raw[i]) || raw[i] == '-')) return false;
+  return true;
+}
+
+// The parameters in raw[begin, end), each led by a ";". Returns the position
+// of the first one at fault, 0 when all are sound.
+static size_t ReadParameters(const char* raw, size_t begin, size_t end, NormalizedNumber* number, size_t* kept) {
+  bool hasExtension = false;
+  for (size_t start = begin; start < end;) {
+    size_t nameBegin = start + 1;
+    size_t position = nameBegin;  // of the ";", counted from 1
+    size_t next = FindByte(raw, nameBegin, end, ';');
+    size_t nameEnd = FindByte(raw, nameBegin, next, '=');
+    size_t valueBegin = nameEnd < next ? nameEnd + 1 : next;
+    bool hasValue = valueBegin < next;
+    start = next;
+    if (nameBegin == next) continue;
+    if (!IsParameterName(raw, nameBegin, nameEnd)) return position;
+    if (MatchesWord(raw, nameBegin, nameEnd, "ext", false)) {
+      if (hasExtension || !KeepExtension(raw, valueBegin, next, number, kept)) return position;
+      hasExtension = true;
+    } else if (MatchesWord(raw, nameBegin, nameEnd, "isub", false)) {
+      if (!hasValue) return position;
+    } else if (MatchesWord(raw, nameBegin, nameEnd, "phone-context", false)) {
+      if (!IsPhoneContext(raw, valueBegin, next)) return position;
+    }
+  }
+  return 0;
+}
+
 void NormalizePhoneNumber(const char* raw, size_t length, NormalizedNumber* number) {
   size_t begin = 0;
   size_t end = length;
   while (begin < end && IsEdgeBlank((unsigned char)raw[begin])) begin++;
   while (end > begin && IsEdgeBlank((unsigned char)raw[end - 1])) end--;
-  static const char* const kSchemes[] = {"tel:", "callto:"};
-  for (const char* scheme : kSchemes) {
-    if (StartsWithScheme(raw + begin, end - begin, scheme)) {
-      while (*scheme++) begin++;
-      break;
+  struct Scheme {
+    const char* name;
+    bool sip;
+  };
+  static const Scheme kSchemes[] = {{"tel:", false}, {"callto:", false}, {"sip:", true}, {"sips:", true}};
+  for (const Scheme& scheme : kSchemes) {
+    if (!MatchesWord(raw, begin, end, scheme.name, true)) continue;
+    for (const char* c = scheme.name; *c; c++) begin++;
+    if (scheme.sip) {
+      size_t atSign = FindByte(raw, begin, end, '@');
+      if (atSign == end) return Reject(number, kNumberWithoutUser, 0);
+      end = FindByte(raw, begin, atSign, ':');
     }
+    break;
   }
+  size_t parameters = FindByte(raw, begin, end, ';');
 
+  NumberScan scan = ScanNumber(raw, begin, parameters);
+  bool letterAtFault = scan.firstLetter && !scan.vanity;
+  if (letterAtFault && (scan.fault == kNumberAccepted || scan.firstLetter < scan.faultPosition))
+    return Reject(number, kNumberBadCharacter, scan.firstLetter);
+  if (scan.fault != kNumberAccepted) return Reject(number, scan.fault, scan.faultPosition);
   size_t kept = 0;
-  bool hasDigit = false;
-  for (size_t i = begin; i < end;) {
-    size_t position = i + 1;
-    unsigned char c = (unsigned char)raw[i++];
-    if (c == '%') {
-      int high = i < end ? HexValue((unsigned char)raw[i]) : -1;
-      int low = i + 1 < end ? HexValue((unsigned char)raw[i + 1]) : -1;
-      if (high < 0 || low < 0) return Reject(number, kNumberBadEscape, position);
-      c = (unsigned char)(high * 16 + low);
-      i += 2;
-    }
-    if (IsSeparator(c)) continue;
-    char keep = KeptCharacter(c);
-    if (!keep) return Reject(number, kNumberBadCharacter, position);
-    if (keep == '+' && kept > 0) return Reject(number, kNumberLatePlus, position);
-    if (keep >= '0' && keep <= '9') hasDigit = true;
-    // Past the limit the rest is still read, so that a bad byte further on
-    // is reported as what it is.
-    if (kept < kMaxNumberLength) number->digits[kept] = keep;
-    kept++;
-  }
-  if (kept == 0) return Reject(number, kNumberEmpty, 0);
+  bool hasDigit = KeepNumber(raw, begin, parameters, scan.vanity, number, &kept);
+  size_t numberLength = kept;
+  if (size_t position = ReadParameters(raw, parameters, end, number, &kept))
+    return Reject(number, kNumberBadParameter, position);
+  if (numberLength == 0) return Reject(number, kNumberEmpty, 0);
   if (!hasDigit) return Reject(number, kNumberWithoutDigit, 0);
   if (kept > kMaxNumberLength) return Reject(number, kNumberTooLong, 0);
   number->verdict = kNumberAccepted;
@@ -101,6 +243,10 @@ const char* DescribeNumberVerdict(NumberVerdict verdict) {
       return "a plus sign after the start";
     case kNumberTooLong:
       return "more than 128 characters";
+    case kNumberBadParameter:
+      return "a parameter that is not well formed";
+    case kNumberWithoutUser:
+      return "a SIP address without a user part";
   }
   return "unknown";
 }

@@ -180,6 +180,26 @@ std::vector<std::string> LogEntries(const std::vector<std::string>& lines) {
 
 bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
 
+// The whole file, or "(missing)" when it cannot be opened.
+std::string FileText(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(missing)";
+  std::string text;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+  CloseHandle(file);
+  return text;
+}
+
+std::string Utf8(const std::wstring& text) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string result(size_t(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
+  result.resize(size_t(bytes) - 1);
+  return result;
+}
+
 size_t Count(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
@@ -353,26 +373,13 @@ TEST(DialServiceProgram, ExecHandsTheNumberToTheCommandAsOneArgument) {
   EXPECT_EQ(2u, Count(output, " started process ")) << output;
   EXPECT_EQ(2u, Count(output, " ended with exit code 10\n")) << "ten words each\n" << output;
 
-  auto utf8 = [](const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(size_t(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
-    result.resize(size_t(bytes) - 1);
-    return result;
-  };
   std::string expected;
   for (std::string number : {"+490555501230", "*31#,,0555p1"}) {
-    expected += utf8(helper) + "\n" + utf8(outfile) + "\na b\nq\"uote\n" + number + "\nx" + number +
+    expected += Utf8(helper) + "\n" + Utf8(outfile) + "\na b\nq\"uote\n" + number + "\nx" + number +
                 "y\nback\\slash dir\\\n\ntail\\\"quote\n" + number + number + "\n--\n";
   }
-  std::string written;
-  HANDLE file = CreateFileW(outfile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file) << "the command never ran\n" << output;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) written.append(chunk, got);
-  CloseHandle(file);
-  EXPECT_EQ(expected, written) << "no run for the rejected number, one block for each accepted one";
+  EXPECT_EQ(expected, FileText(outfile)) << "no run for the rejected number, one block for each accepted one\n"
+                                         << output;
   DeleteFileW(outfile.c_str());
   DeleteFileW(helper.c_str());
   RemoveDirectoryW(folder.c_str());
@@ -435,4 +442,123 @@ TEST(DialServiceProgram, RefusesBadOptionsAndATakenPort) {
     EXPECT_EQ(std::string::npos, output.find("listening")) << output;
   }
   DeleteFileW(batch.c_str());
+}
+
+namespace {
+struct LinkCase {
+  std::string text;  // sent after "dial "
+  std::string answer;
+  std::string logged;  // the entry after the one of the command itself
+};
+
+// The service on port with options, one dial command for each case, and the
+// answer and the log entries of each.
+void ExpectServed(int port, const std::wstring& options, const std::vector<LinkCase>& cases) {
+  ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(L"--port " + std::to_wstring(port) + L" --count " + std::to_wstring(cases.size()) +
+                            L" " + options));
+  ASSERT_EQ("dial-service: listening on 127.0.0.1:" + std::to_string(port), service.FirstLine(10000));
+  Client client;
+  for (const LinkCase& c : cases) {
+    SCOPED_TRACE(Printable(c.text));
+    client.Send(port, "dial " + c.text);
+    EXPECT_EQ(c.answer, client.Receive());
+  }
+  DWORD exitCode = 0;
+  std::vector<std::string> lines = Lines(service.Finish(10000, &exitCode));
+  EXPECT_EQ(0u, exitCode);
+  ASSERT_EQ(1 + 2 * cases.size(), lines.size()) << testing::PrintToString(lines);
+  lines.erase(lines.begin());
+  std::vector<std::string> entries = LogEntries(lines);
+  for (size_t i = 0; i < cases.size(); i++) {
+    EXPECT_TRUE(StartsWith(entries[2 * i], "dial " + cases[i].text + " (from port ")) << entries[2 * i];
+    EXPECT_EQ(cases[i].logged, entries[2 * i + 1]);
+  }
+}
+}  // namespace
+
+TEST(DialServiceProgram, TakesPhoneLinksAsPagesWriteThem) {
+  ExpectServed(20111, L"", {
+      {"tel:+1-201-555-0123;ext=1234", "ok", "number +12015550123,1234"},
+      {"+49\xC2\xA0" "5555\xC2\xA0" "0123-0", "ok", "number +49555501230"},
+      {"tel:+49%E2%80%AF5555%E2%80%AF0123%E2%80%93" "0", "ok", "number +49555501230"},
+      {"\xEF\xBC\x8B\xEF\xBC\x94\xEF\xBC\x99 5555 01230", "ok", "number +49555501230"},
+      {"sip:+4955501230@pbx.example.com;user=phone", "ok", "number +4955501230"},
+      {"tel:7042;phone-context=example.com", "ok", "number 7042"},
+      {"1-800-FLOWERS", "ok", "number 18003569377"},
+      {"tel:hello", "rejected", "rejected: a character that has no place in a phone number at byte 5"},
+      {"tel:+1-201-555-0123;ext=", "rejected", "rejected: a parameter that is not well formed at byte 20"},
+      {"sip:pbx.example.com", "rejected", "rejected: a SIP address without a user part"},
+  });
+}
+
+TEST(DialServiceProgram, DialsAsTheDialingRulesSay) {
+  ExpectServed(20112, L"--country 49 --area 5555 --outside 0", {
+      {"+49 5555 01230", "ok", "number +49555501230 dialled 001230 (local)"},
+      {"+49 6666 01230", "ok", "number +49666601230 dialled 00666601230 (national)"},
+      {"+1 201 555 0123", "ok", "number +12015550123 dialled 00012015550123 (international)"},
+      {"tel:+49-5555-01230;ext=12", "ok", "number +49555501230,12 dialled 001230,12 (local)"},
+      {"0555501230", "ok", "number 0555501230"},
+      {"1-800-FLOWERS", "ok", "number 18003569377"},
+      {"no number here", "rejected", "rejected: a character that has no place in a phone number at byte 1"},
+  });
+}
+
+TEST(DialServiceProgram, ExecGetsWhatIsDialled) {
+  const int port = 20113;
+  ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  std::wstring outfile = std::wstring(temp) + L"dial-service-dialled.txt";
+  DeleteFileW(outfile.c_str());
+  std::wstring helper = WindowsPath(PRINT_ARGUMENTS_EXE);
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(L"--port 20113 --count 2 --country 49 --area 5555 --outside 0 --exec \"\\\"" + helper +
+                            L"\\\" \\\"" + outfile + L"\\\" {number}\""));
+  ASSERT_EQ("dial-service: listening on 127.0.0.1:20113", service.FirstLine(10000));
+  Client client;
+  client.Send(port, "dial +49 5555 01230;ext=7");
+  EXPECT_EQ("ok", client.Receive());
+  EXPECT_TRUE(service.WaitForText("ended with exit code", 20000)) << "the first command ends before the second";
+  client.Send(port, "dial 0555 1234");
+  EXPECT_EQ("ok", client.Receive());
+  DWORD exitCode = 0;
+  std::string output = service.Finish(30000, &exitCode);
+  EXPECT_EQ(0u, exitCode) << output;
+  std::string block = Utf8(helper) + "\n" + Utf8(outfile) + "\n";
+  EXPECT_EQ(block + "001230,7\n--\n" + block + "05551234\n--\n", FileText(outfile)) << output;
+  DeleteFileW(outfile.c_str());
+}
+
+// One line that names the problem, then the usage, and no service.
+TEST(DialServiceProgram, RefusesDialingRulesThatCannotServe) {
+  struct Case {
+    std::wstring options;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {L"--country 049", "--country takes a country code: 1 to 3 digits, the first not 0"},
+      {L"--country 49 --area 55x5", "--area takes 1 to 8 digits and nothing else"},
+      {L"--country 49 --outside 99999", "--outside takes 0 to 4 digits and nothing else"},
+      {L"--country 49 --international-prefix \"\"", "--international-prefix takes 1 to 8 digits and nothing else"},
+      {L"--area 5555", "--area needs --country"},
+      {L"--national-prefix 0", "--national-prefix needs --country"},
+      {L"--country 49 --area 05555", "--area 05555 starts with the national prefix 0: give the area code without it"},
+      {L"--country 49 --country 1", "--country is given twice"},
+      {L"--port 20108 --country", "--country needs a value"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    ServiceProcess service;
+    ASSERT_TRUE(service.Start(c.options));
+    DWORD exitCode = 0;
+    std::string output = service.Finish(10000, &exitCode);
+    EXPECT_EQ(2u, exitCode) << output;
+    std::vector<std::string> lines = Lines(output);
+    ASSERT_LE(2u, lines.size()) << output;
+    std::string first = lines[0].substr(0, lines[0].find('\r'));  // standard error may be in text mode
+    EXPECT_EQ("dial-service: " + c.problem, first);
+    EXPECT_TRUE(StartsWith(lines[1], "usage: dial-service")) << output;
+  }
 }

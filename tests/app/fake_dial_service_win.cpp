@@ -36,20 +36,6 @@ bool PortIsFree(unsigned short port) {
   return true;
 }
 
-std::string Printable(const std::string& bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      text += char(c);
-    } else {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      text += escaped;
-    }
-  }
-  return text;
-}
-
 FakeServices::FakeServices() {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);

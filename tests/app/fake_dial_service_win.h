@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "test_strings.h"  // Printable, for failure messages
+
 const int kFirstServicePort = 20000;
 const int kEndServicePort = 20020;  // the first port the dialer must never touch
 
@@ -71,4 +73,3 @@ class FakeServices {
 // socket of this or another process still holds the port.
 bool PortIsFree(unsigned short port);
 
-std::string Printable(const std::string& bytes);  // for failure messages

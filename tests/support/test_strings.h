@@ -1,6 +1,7 @@
 #pragma once
 // Managed strings made from plain text for tests, and the checks on them.
 // Portable: used by the native sanitizer build too.
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -43,6 +44,22 @@ inline std::string Narrow(const char16_t* text) {
   std::string narrow;
   for (; *text; text++) narrow += *text < 0x80 ? char(*text) : '?';
   return narrow;
+}
+
+// For failure messages: bytes as printable ASCII, every other byte and the
+// backslash as \xNN.
+inline std::string Printable(const std::string& bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += char(c);
+    } else {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
 }
 
 // Live string allocations since construction.

@@ -1,0 +1,139 @@
+#include "dialing_rules.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+struct RuleLimits {
+  const char* option;
+  size_t fewest;
+  size_t most;
+};
+
+// In the order of DialingRule.
+const RuleLimits kRuleLimits[kRuleCount] = {
+    {"--country", 1, 3}, {"--area", 1, kMaxRuleDigits}, {"--outside", 0, kMaxOutsideDigits},
+    {"--national-prefix", 0, 4}, {"--international-prefix", 1, kMaxRuleDigits},
+};
+
+bool SameOption(const char16_t* option, const char* name) {
+  for (; *name; name++, option++)
+    if (*option != char16_t(*name)) return false;
+  return *option == 0;
+}
+
+size_t Append(char* dialled, size_t at, const char* text, size_t length) {
+  memcpy(dialled + at, text, length);
+  return at + length;
+}
+}  // namespace
+
+void InitDialingRules(DialingRules* rules) {
+  memset(rules, 0, sizeof *rules);
+  strcpy(rules->digits[kRuleNationalPrefix], "0");
+  strcpy(rules->digits[kRuleInternationalPrefix], "00");
+}
+
+DialingRule DialingRuleOfOption(const char16_t* option) {
+  for (int rule = 0; rule < kRuleCount; rule++)
+    if (SameOption(option, kRuleLimits[rule].option)) return DialingRule(rule);
+  return kRuleCount;
+}
+
+const char* DialingRuleOption(DialingRule rule) { return kRuleLimits[rule].option; }
+
+bool SetDialingRule(DialingRules* rules, DialingRule rule, const char16_t* value, char* problem, size_t size) {
+  const RuleLimits& limits = kRuleLimits[rule];
+  unsigned bit = 1u << rule;
+  if (rules->given & bit) {
+    snprintf(problem, size, "%s is given twice", limits.option);
+    return false;
+  }
+  size_t length = 0;
+  while (value[length] >= u'0' && value[length] <= u'9' && length <= limits.most) length++;
+  bool leadingZero = rule == kRuleCountry && value[0] == u'0';
+  if (value[length] != 0 || length < limits.fewest || length > limits.most || leadingZero) {
+    if (rule == kRuleCountry)
+      snprintf(problem, size, "%s takes a country code: 1 to 3 digits, the first not 0", limits.option);
+    else
+      snprintf(problem, size, "%s takes %zu to %zu digits and nothing else", limits.option, limits.fewest,
+               limits.most);
+    return false;
+  }
+  for (size_t i = 0; i <= length; i++) rules->digits[rule][i] = char(value[i]);
+  rules->given |= bit;
+  return true;
+}
+
+bool CheckDialingRules(const DialingRules& rules, char* problem, size_t size) {
+  if (!(rules.given & (1u << kRuleCountry))) {
+    for (int rule = kRuleArea; rule < kRuleCount; rule++) {
+      if (rules.given & (1u << rule)) {
+        snprintf(problem, size, "%s needs --country", kRuleLimits[rule].option);
+        return false;
+      }
+    }
+  }
+  const char* area = rules.digits[kRuleArea];
+  const char* prefix = rules.digits[kRuleNationalPrefix];
+  if (*prefix && strncmp(area, prefix, strlen(prefix)) == 0) {
+    snprintf(problem, size, "--area %s starts with the national prefix %s: give the area code without it", area,
+             prefix);
+    return false;
+  }
+  return true;
+}
+
+DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* dialled) {
+  size_t length = strlen(number);
+  const char* country = rules.digits[kRuleCountry];
+  size_t digits = 0;
+  if (number[0] == '+')
+    while (number[1 + digits] >= '0' && number[1 + digits] <= '9') digits++;
+  if (!*country || digits == 0) {
+    memcpy(dialled, number, length + 1);
+    return kDialledAsWritten;
+  }
+  const char* international = number + 1;
+  const char* rest = international + digits;
+  size_t countryLength = strlen(country);
+  const char* area = rules.digits[kRuleArea];
+  size_t areaLength = strlen(area);
+  const char* outside = rules.digits[kRuleOutside];
+  size_t at = Append(dialled, 0, outside, strlen(outside));
+
+  DialForm form = kDialledInternational;
+  const char* dialledFrom = international;
+  if (digits > countryLength && strncmp(international, country, countryLength) == 0) {
+    const char* national = international + countryLength;
+    size_t nationalLength = digits - countryLength;
+    if (areaLength && nationalLength > areaLength && strncmp(national, area, areaLength) == 0) {
+      form = kDialledLocal;
+      dialledFrom = national + areaLength;
+    } else {
+      form = kDialledNational;
+      dialledFrom = national;
+      at = Append(dialled, at, rules.digits[kRuleNationalPrefix], strlen(rules.digits[kRuleNationalPrefix]));
+    }
+  } else {
+    at = Append(dialled, at, rules.digits[kRuleInternationalPrefix], strlen(rules.digits[kRuleInternationalPrefix]));
+  }
+  at = Append(dialled, at, dialledFrom, size_t(rest - dialledFrom));
+  at = Append(dialled, at, rest, length - size_t(rest - number));
+  dialled[at] = 0;
+  return form;
+}
+
+const char* DescribeDialForm(DialForm form) {
+  switch (form) {
+    case kDialledAsWritten:
+      return "";
+    case kDialledLocal:
+      return "local";
+    case kDialledNational:
+      return "national";
+    case kDialledInternational:
+      return "international";
+  }
+  return "unknown";
+}

@@ -1,0 +1,74 @@
+#pragma once
+// Dialing rules: what the phone system behind the service dials for a
+// normalised number (phone_number.h), as the operator set them with the
+// options --country, --area, --outside, --national-prefix (default 0) and
+// --international-prefix (default 00).
+//
+// Only a number in international form, "+" and digits, is rewritten. Its
+// digits end at the first character that is not a digit; what follows (a
+// pause and an extension, "*" or "#") is dialled unchanged after them. With
+// the country code CC set:
+//   "+" CC AREA REST  local:          OUTSIDE REST             (REST: at least one digit)
+//   "+" CC NATIONAL   national:       OUTSIDE NATIONAL-PREFIX NATIONAL
+//   "+" DIGITS        international:  OUTSIDE INTERNATIONAL-PREFIX DIGITS
+// The first form needs --area, the second at least one digit after CC.
+// Every number without "+" (written for local dialling, an internal
+// extension, a service code) is dialled as it stands, and without --country
+// so is every number: the rules cannot know what "+" means here. The other
+// options therefore need --country.
+//
+// With --country 49 --area 5555 --outside 0:
+//   +49555501230   -> 001230          (local)
+//   +49666601230   -> 00666601230     (national)
+//   +12015550123   -> 00012015550123  (international)
+#include <stddef.h>
+
+#include "phone_number.h"
+
+enum DialingRule {
+  kRuleCountry,
+  kRuleArea,
+  kRuleOutside,
+  kRuleNationalPrefix,
+  kRuleInternationalPrefix,
+  kRuleCount,
+};
+
+const size_t kMaxRuleDigits = 8;
+const size_t kMaxOutsideDigits = 4;
+// The longest dialled text: the number without its "+" after the longest
+// outside and international prefixes.
+const size_t kMaxDialledLength = kMaxNumberLength - 1 + kMaxOutsideDigits + kMaxRuleDigits;
+
+struct DialingRules {
+  char digits[kRuleCount][kMaxRuleDigits + 1];  // each 0-terminated
+  unsigned given;                               // bit 1 << rule for each option given
+};
+
+enum DialForm { kDialledAsWritten, kDialledLocal, kDialledNational, kDialledInternational };
+
+// No country (no rewriting), national prefix "0", international prefix "00".
+void InitDialingRules(DialingRules* rules);
+
+// The rule an option names ("--country", ...), or kRuleCount for any other text.
+DialingRule DialingRuleOfOption(const char16_t* option);
+const char* DialingRuleOption(DialingRule rule);  // "--country", ...
+
+// Takes an option's value. False when the rule was given before or the value
+// is not what the rule takes: only digits, and of these --country 1 to 3 not
+// starting with 0, --area 1 to 8, --outside and --national-prefix 0 to 4,
+// --international-prefix 1 to 8. The problem goes to problem (0-terminated,
+// at most size bytes), led by the option.
+bool SetDialingRule(DialingRules* rules, DialingRule rule, const char16_t* value, char* problem, size_t size);
+
+// Once all options are taken: false, with the problem, when they do not fit
+// together (a rule without --country; an area code that starts with the
+// national prefix, which would never match a number).
+bool CheckDialingRules(const DialingRules& rules, char* problem, size_t size);
+
+// What is dialled for an accepted number (0-terminated, at most
+// kMaxNumberLength characters): written to dialled, which holds
+// kMaxDialledLength + 1 bytes.
+DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* dialled);
+
+const char* DescribeDialForm(DialForm form);  // "local", ...; "" for kDialledAsWritten

@@ -1,0 +1,82 @@
+// Dialing rules over any option values and any number: a value is taken only
+// when it is digits of the rule's length, and what is dialled for an accepted
+// number fits its buffer and gives the number back once the prefixes the
+// rules added are taken off again.
+#include <string.h>
+
+#include <memory>
+#include <string>
+
+#include "fuzz_support.h"
+#include "service/dialing_rules.h"
+
+namespace {
+// The text after a 0 byte, or the rest; advances data past it.
+std::u16string NextValue(const uint8_t** data, const uint8_t* end) {
+  std::u16string value;
+  while (*data < end && **data != 0) value += char16_t(*(*data)++);
+  if (*data < end) (*data)++;
+  return value;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+
+void CheckDialled(const DialingRules& rules, const NormalizedNumber& number) {
+  std::unique_ptr<char[]> buffer(new char[kMaxDialledLength + 1]);
+  DialForm form = ApplyDialingRules(rules, number.digits, buffer.get());
+  std::string dialled = buffer.get();
+  std::string written = number.digits;
+  FUZZ_CHECK(dialled.size() <= kMaxDialledLength);
+  if (form == kDialledAsWritten) {
+    FUZZ_CHECK(dialled == written);
+    FUZZ_CHECK(!rules.digits[kRuleCountry][0] || written[0] != '+' || written.find_first_of("0123456789") != 1);
+    return;
+  }
+  std::string country = rules.digits[kRuleCountry];
+  std::string outside = rules.digits[kRuleOutside];
+  FUZZ_CHECK(written[0] == '+' && !country.empty());
+  FUZZ_CHECK(StartsWith(dialled, outside));
+  std::string after = dialled.substr(outside.size());
+  std::string prefix;  // the national or international prefix
+  std::string restored;
+  if (form == kDialledInternational) {
+    prefix = rules.digits[kRuleInternationalPrefix];
+    FUZZ_CHECK(StartsWith(after, prefix));
+    restored = "+" + after.substr(prefix.size());
+    size_t digits = written.find_first_not_of("0123456789", 1);
+    if (digits == std::string::npos) digits = written.size();
+    FUZZ_CHECK(!StartsWith(written, "+" + country) || digits - 1 <= country.size());
+  } else if (form == kDialledNational) {
+    prefix = rules.digits[kRuleNationalPrefix];
+    FUZZ_CHECK(StartsWith(after, prefix));
+    restored = "+" + country + after.substr(prefix.size());
+  } else {
+    restored = "+" + country + rules.digits[kRuleArea] + after;
+    FUZZ_CHECK(rules.digits[kRuleArea][0] && after[0] >= '0' && after[0] <= '9');
+  }
+  FUZZ_CHECK(restored == written);
+}
+}  // namespace
+
+// Input: five option values, each ended by a 0 byte, then the number text.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const uint8_t* end = data + size;
+  DialingRules rules;
+  InitDialingRules(&rules);
+  char problem[160];
+  for (int rule = 0; rule < kRuleCount; rule++) {
+    std::u16string value = NextValue(&data, end);
+    if (value.size() > 3 * kMaxRuleDigits) value.resize(3 * kMaxRuleDigits);
+    bool taken = SetDialingRule(&rules, DialingRule(rule), value.c_str(), problem, sizeof problem);
+    FUZZ_CHECK(taken == ((rules.given >> rule) & 1));
+    bool digits = value.find_first_not_of(u"0123456789") == std::u16string::npos;
+    FUZZ_CHECK(!taken || (digits && value.size() <= kMaxRuleDigits));
+    if (taken) FUZZ_CHECK(value == std::u16string(rules.digits[rule], rules.digits[rule] + value.size()));
+    if (!taken) FUZZ_CHECK(strncmp(problem, DialingRuleOption(DialingRule(rule)), 2) == 0);
+  }
+  if (!CheckDialingRules(rules, problem, sizeof problem)) return 0;
+  NormalizedNumber number;
+  NormalizePhoneNumber(reinterpret_cast<const char*>(data), size_t(end - data), &number);
+  if (number.verdict == kNumberAccepted) CheckDialled(rules, number);
+  return 0;
+}
