@@ -15,15 +15,19 @@ static const int32_t kReplyFormat = kFormatUtf8 | kFormatByteLength;
 
 // Polls until a datagram is taken in and read, or `polls` empty polls have each
 // been followed by a pause. Datagrams of no bytes, and those `accept` turns down,
-// cost nothing. Returns whether one was accepted.
+// cost nothing. Returns whether one was accepted. The pauses end on 10 ms marks
+// counted from the first poll, so the wait lasts `polls` x 10 ms however much
+// each single pause overruns.
 template <typename Accept>
 static bool AwaitDatagram(ConnectionHandle connection, void* buffer, int32_t polls, Accept accept) {
+  PauseMarks marks;
+  StartPauseMarks(&marks, kPauseMilliseconds);
   while (polls != 0) {
     if (PollConnectionEvent(connection) == kEventData) {
       int32_t received = ReceiveData(connection, buffer, int32_t(BlockSize(buffer)));
       if (received > 0 && accept(received)) return true;
     } else {
-      SleepMilliseconds(kPauseMilliseconds);
+      SleepUntilNextMark(&marks);
       polls--;
     }
   }

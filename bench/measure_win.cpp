@@ -1,11 +1,13 @@
 // measure: times teldial.exe the way a user starts it, while playing the dial
 // service itself on 127.0.0.1:20000-20019 so that it sees every datagram with
-// its arrival time. For comparison it starts an empty GUI program the same way,
-// alternating with teldial so that both meet the same machine.
+// its arrival time. For comparison it starts two baselines the same way,
+// alternating with teldial so that all meet the same machine: an empty GUI
+// program, and one that imports the same DLLs as teldial and does nothing.
 //
-//   measure <teldial.exe> <empty-gui.exe> [dial runs] [search runs]
+//   measure <teldial.exe> <empty-gui.exe> <same-imports-gui.exe> [dial runs] [search runs] [build name]
 //
-// Prints one table; every figure is the mean, minimum and maximum over the runs.
+// Prints the rows of one table, every figure the mean, minimum and maximum over
+// the runs, then each goal with its verdict.
 #include <winsock2.h>
 #include <windows.h>
 #include <mmsystem.h>
@@ -63,7 +65,10 @@ static void Answer(SOCKET s, const sockaddr_in& to, const char* text) {
 }
 
 // Takes every waiting datagram in; the socket of answeringPort plays the service.
-static void ServeWaiting(int answeringPort, double startMs, Run* run) {
+// How the socket of the answering port plays the service.
+enum ServiceAnswers { kAnswerPingAndDial, kAnswerPingOnly };
+
+static void ServeWaiting(int answeringPort, ServiceAnswers answers, double startMs, Run* run) {
   fd_set readable;
   FD_ZERO(&readable);
   for (int i = 0; i < kPortCount; i++) FD_SET(sockets[i], &readable);
@@ -83,7 +88,7 @@ static void ServeWaiting(int answeringPort, double startMs, Run* run) {
     if (isDial && run->dialAt < 0) run->dialAt = now;
     if (kFirstPort + i != answeringPort) continue;
     if (isPing) Answer(sockets[i], sender, "pong");
-    if (isDial) Answer(sockets[i], sender, "ok");
+    if (isDial && answers == kAnswerPingAndDial) Answer(sockets[i], sender, "ok");
   }
 }
 
@@ -94,7 +99,8 @@ static void SampleMemory(HANDLE process, Run* run) {
     run->peakWorkingSet = counters.PeakWorkingSetSize;
 }
 
-static Run RunProgram(const wchar_t* program, const wchar_t* arguments, int answeringPort) {
+static Run RunProgram(const wchar_t* program, const wchar_t* arguments, int answeringPort,
+                      ServiceAnswers answers = kAnswerPingAndDial) {
   Run run = {};
   run.dialAt = -1;
   for (int i = 0; i < kPortCount; i++) run.pingAt[i] = -1;
@@ -112,7 +118,7 @@ static Run RunProgram(const wchar_t* program, const wchar_t* arguments, int answ
   }
   CloseHandle(info.hThread);
   for (;;) {
-    ServeWaiting(answeringPort, startMs, &run);
+    ServeWaiting(answeringPort, answers, startMs, &run);
     SampleMemory(info.hProcess, &run);
     if (WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) {
       run.processMs = NowMs() - startMs;
@@ -128,7 +134,7 @@ static Run RunProgram(const wchar_t* program, const wchar_t* arguments, int answ
   CloseHandle(info.hProcess);
   // A late datagram must not count for the next run.
   Run discard = run;
-  ServeWaiting(0, startMs, &discard);
+  ServeWaiting(0, answers, startMs, &discard);
   return run;
 }
 
@@ -158,18 +164,43 @@ static void PrintFigure(const char* name, const Figure& figure, double design) {
 }
 
 
+static double Mean(const Figure& figure) {
+  double sum = 0;
+  for (int i = 0; i < figure.count; i++) sum += figure.values[i];
+  return figure.count ? sum / figure.count : 0;
+}
+
+// One goal: the measured value against its limit; "met", or by how much it
+// misses.
+static void PrintGoal(const char* goal, const Figure& figure, double measured, double limit, const char* unit) {
+  if (figure.count == 0) {
+    printf("%-7s goal: %-52s not measured\n", buildName, goal);
+    return;
+  }
+  if (measured <= limit)
+    printf("%-7s goal: %-52s met: %.3f%s <= %.3f%s\n", buildName, goal, measured, unit, limit, unit);
+  else
+    printf("%-7s goal: %-52s MISSED by %.3f%s (%.3f%s > %.3f%s)\n", buildName, goal, measured - limit, unit, measured,
+           unit, limit, unit);
+}
+
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: measure <teldial.exe> <empty-gui.exe> [dial runs] [search runs] [build name]\n");
+  if (argc < 4) {
+    fprintf(stderr,
+            "usage: measure <teldial.exe> <empty-gui.exe> <same-imports-gui.exe> [dial runs] [search runs] "
+            "[build name]\n");
     return 2;
   }
-  int dialRuns = argc > 3 ? _wtoi(argv[3]) : 10;
-  int searchRuns = argc > 4 ? _wtoi(argv[4]) : 3;
+  const wchar_t* teldial = argv[1];
+  const wchar_t* empty = argv[2];
+  const wchar_t* sameImports = argv[3];
+  int dialRuns = argc > 4 ? _wtoi(argv[4]) : 10;
+  int searchRuns = argc > 5 ? _wtoi(argv[5]) : 3;
   dialRuns = dialRuns < 1 ? 1 : dialRuns > kMaxRuns ? kMaxRuns : dialRuns;
   searchRuns = searchRuns < 1 ? 1 : searchRuns > kMaxRuns ? kMaxRuns : searchRuns;
   static char buildNameText[16];
-  if (argc > 5) {
-    WideCharToMultiByte(CP_UTF8, 0, argv[5], -1, buildNameText, sizeof buildNameText - 1, nullptr, nullptr);
+  if (argc > 6) {
+    WideCharToMultiByte(CP_UTF8, 0, argv[6], -1, buildNameText, sizeof buildNameText - 1, nullptr, nullptr);
     buildName = buildNameText;
   }
 
@@ -180,25 +211,32 @@ int wmain(int argc, wchar_t** argv) {
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0 || !OpenServiceSockets()) return 1;
   timeBeginPeriod(1);
 
-  Figure pingToDial = {}, dialProcess = {}, emptyProcess = {}, dialPeak = {}, emptyPeak = {};
+  Figure pingToDial = {}, dialProcess = {}, emptyProcess = {}, importsProcess = {};
+  Figure dialPeak = {}, emptyPeak = {}, importsPeak = {}, answerWait = {};
   Figure portCost = {}, searchProcess = {}, searchPings = {};
   int failures = 0;
   for (int i = 0; i < dialRuns; i++) {
-    Run empty = RunProgram(argv[2], L"", 0);
-    Run dial = RunProgram(argv[1], L"0555501230", kFirstPort);
-    if (!empty.ended || !dial.ended || dial.pingAt[0] < 0 || dial.dialAt < 0) {
+    Run emptyRun = RunProgram(empty, L"", 0);
+    Run importsRun = RunProgram(sameImports, L"", 0);
+    Run dial = RunProgram(teldial, L"0555501230", kFirstPort);
+    Run unanswered = RunProgram(teldial, L"0555501230", kFirstPort, kAnswerPingOnly);
+    if (!emptyRun.ended || !importsRun.ended || !dial.ended || dial.pingAt[0] < 0 || dial.dialAt < 0 ||
+        !unanswered.ended || unanswered.dialAt < 0) {
       failures++;
       continue;
     }
-    Add(&emptyProcess, empty.processMs);
+    Add(&emptyProcess, emptyRun.processMs);
+    Add(&importsProcess, importsRun.processMs);
     // A process can end before the first sample; Wine cannot read a dead one.
-    if (empty.peakWorkingSet) Add(&emptyPeak, double(empty.peakWorkingSet) / 1024);
+    if (emptyRun.peakWorkingSet) Add(&emptyPeak, double(emptyRun.peakWorkingSet) / 1024);
+    if (importsRun.peakWorkingSet) Add(&importsPeak, double(importsRun.peakWorkingSet) / 1024);
     Add(&dialProcess, dial.processMs);
     if (dial.peakWorkingSet) Add(&dialPeak, double(dial.peakWorkingSet) / 1024);
     Add(&pingToDial, dial.dialAt - dial.pingAt[0]);
+    Add(&answerWait, unanswered.processMs - unanswered.dialAt);
   }
   for (int i = 0; i < searchRuns; i++) {
-    Run search = RunProgram(argv[1], L"0555501230", 0);
+    Run search = RunProgram(teldial, L"0555501230", 0);
     int pings = 0;
     for (int p = 0; p < kPortCount; p++) pings += search.pingAt[p] >= 0;
     if (!search.ended || pings != kPortCount) {
@@ -212,13 +250,25 @@ int wmain(int argc, wchar_t** argv) {
 
   PrintFigure("cost of one probed port (ms)", portCost, 200);
   PrintFigure("\"ping\" to \"dial\", service on 20000 (ms)", pingToDial, 0);
+  PrintFigure("unanswered \"dial\" to exit (ms)", answerWait, 1000);
   PrintFigure("no service: first \"ping\" to exit (ms)", searchPings, 4000);
   PrintFigure("no service: whole process (ms)", searchProcess, 4000);
   PrintFigure("service on 20000: whole process (ms)", dialProcess, 0);
   PrintFigure("empty GUI program: whole process (ms)", emptyProcess, 0);
+  PrintFigure("same imports, does nothing: whole process (ms)", importsProcess, 0);
   PrintFigure("service on 20000: peak working set (KB)", dialPeak, 0);
   PrintFigure("empty GUI program: peak working set (KB)", emptyPeak, 0);
+  PrintFigure("same imports: peak working set (KB)", importsPeak, 0);
   if (failures) printf("%-7s %d runs failed and are not counted\n", buildName, failures);
+
+  PrintGoal("one probed port <= 1.01 x 200 ms", portCost, Mean(portCost) / 200, 1.01, "");
+  PrintGoal("no service: whole process <= 4.06 s", searchProcess, Mean(searchProcess) / 1000, 4.06, " s");
+  double waitOff = Mean(answerWait) > 1000 ? Mean(answerWait) - 1000 : 1000 - Mean(answerWait);
+  PrintGoal("unanswered wait within 1 % of 1 s", answerWait, waitOff, 10, " ms off");
+  PrintGoal("service on 20000 <= empty program + 15 ms", dialProcess, Mean(dialProcess) - Mean(emptyProcess), 15,
+            " ms more");
+  PrintGoal("peak working set <= 1.5 x the empty program's", dialPeak,
+            Mean(emptyPeak) > 0 ? Mean(dialPeak) / Mean(emptyPeak) : 0, 1.5, " x");
   WSACleanup();
   return failures ? 1 : 0;
 }

@@ -18,6 +18,7 @@ set(MI_WIN_REDIRECT OFF CACHE BOOL "" FORCE)
 add_subdirectory("${TELDIAL_MIMALLOC_SOURCE_DIR}" "${PROJECT_BINARY_DIR}/mimalloc" EXCLUDE_FROM_ALL SYSTEM)
 # The path of the source tree must not end up in the executable.
 target_compile_options(mimalloc-static PRIVATE -w "-ffile-prefix-map=${TELDIAL_MIMALLOC_SOURCE_DIR}=mimalloc")
+teldial_small_code(mimalloc-static)
 if(TELDIAL_NATIVE_CORE)
   target_compile_options(mimalloc-static PRIVATE
     -include "${CMAKE_CURRENT_LIST_DIR}/mimalloc_asan_precise.h")

@@ -2,6 +2,7 @@
 // support, and the registry of server objects with its free routine.
 #include "connection_records.h"
 
+#include "../library_function_win.h"
 #include "../program_heap.h"
 
 NetworkLibrary networkLibrary;
@@ -21,14 +22,10 @@ void NetworkStartup() {
   networkLibrary.module = LoadLibraryW(L"ws2_32.dll");
   if (!networkLibrary.module) return;
   HMODULE module = networkLibrary.module;
-  networkLibrary.getAddrInfo = reinterpret_cast<GetAddrInfoEntry>(
-      reinterpret_cast<void*>(GetProcAddress(module, "getaddrinfo")));
-  networkLibrary.freeAddrInfo = reinterpret_cast<FreeAddrInfoEntry>(
-      reinterpret_cast<void*>(GetProcAddress(module, "freeaddrinfo")));
-  networkLibrary.getNameInfo = reinterpret_cast<GetNameInfoEntry>(
-      reinterpret_cast<void*>(GetProcAddress(module, "getnameinfo")));
-  networkLibrary.stringToAddress = reinterpret_cast<StringToAddressEntry>(
-      reinterpret_cast<void*>(GetProcAddress(module, "WSAStringToAddressA")));
+  networkLibrary.getAddrInfo = LibraryFunction<GetAddrInfoEntry>(module, "getaddrinfo");
+  networkLibrary.freeAddrInfo = LibraryFunction<FreeAddrInfoEntry>(module, "freeaddrinfo");
+  networkLibrary.getNameInfo = LibraryFunction<GetNameInfoEntry>(module, "getnameinfo");
+  networkLibrary.stringToAddress = LibraryFunction<StringToAddressEntry>(module, "WSAStringToAddressA");
   if (networkLibrary.getAddrInfo && networkLibrary.freeAddrInfo && networkLibrary.getNameInfo &&
       networkLibrary.stringToAddress) {
     networkLibrary.ipv6Support = 1;

@@ -9,13 +9,17 @@
 
 #include "../strings/managed_strings.h"
 
-// Screen metrics: 96 DPI and scale 1.0 until ReadScreenDpi reads the screen's
-// DPI; each scale is its DPI / 96.0.
+// Screen metrics: 96 DPI and scale 1.0 until the screen's DPI is read; each
+// scale is its DPI / 96.0.
 extern int32_t screenDpiX;
 extern int32_t screenDpiY;
 extern double screenScaleX;
 extern double screenScaleY;
 
+// Start steps. They only take note, so that a program that never shows a box
+// never loads the window libraries: the first ShowMessage reads the screen's
+// DPI (ReadScreenDpi), registers the common controls and, when it runs on the
+// thread that called InitRequester, initialises COM there, in that order.
 void ReadScreenDpi();
 void InitRequester();
 void EndRequester();

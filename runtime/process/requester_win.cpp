@@ -2,10 +2,10 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <string.h>
 
 #include "../program_heap.h"
+#include "window_library_win.h"
 
 // The process declares itself DPI-aware in its manifest, so the screen's real
 // DPI is what it draws with. Building with REQUESTER_DPI_AWARE=0 leaves the
@@ -19,8 +19,13 @@ int32_t screenDpiY = 96;
 double screenScaleX = 1.0;
 double screenScaleY = 1.0;
 
-// A library the requester would load on demand; nothing loads one yet.
-static HMODULE requesterModule;
+// Bound by the first box; the window calls below run only after that.
+static const WindowFunctions* gui;
+
+// What the start steps asked for, done before the first box (see requester.h).
+static bool screenDpiDue;
+static bool commonControlsDue;
+static DWORD comThreadId;  // 0 once COM is initialised, or when it was never asked for
 
 namespace {
 // One window that a ShowMessage call recorded, so that the same thread can put
@@ -49,15 +54,7 @@ const int32_t kShortenedTextLength = 65534;
 const int32_t kShortenedBufferUnits = 65536;
 const UINT kKeepPlaceAndSize = SWP_NOMOVE | SWP_NOSIZE;
 
-void ReadScreenDpi() {
-  if (!REQUESTER_DPI_AWARE) return;
-  HDC screen = GetDC(nullptr);
-  screenDpiX = GetDeviceCaps(screen, LOGPIXELSX);
-  screenDpiY = GetDeviceCaps(screen, LOGPIXELSY);
-  screenScaleX = screenDpiX / 96.0;
-  screenScaleY = screenDpiY / 96.0;
-  ReleaseDC(nullptr, screen);
-}
+void ReadScreenDpi() { screenDpiDue = REQUESTER_DPI_AWARE; }
 
 // Tab, hot-key, date, extended combo box and IP address controls.
 const DWORD kCommonControlClasses =
@@ -65,16 +62,42 @@ const DWORD kCommonControlClasses =
 static_assert(kCommonControlClasses == 0xB48, "the classes the requester's dialogs use");
 
 void InitRequester() {
-  INITCOMMONCONTROLSEX controls;
-  controls.dwSize = sizeof controls;
-  controls.dwICC = kCommonControlClasses;
-  InitCommonControlsEx(&controls);
-  CoInitialize(nullptr);
+  commonControlsDue = true;
+  comThreadId = GetCurrentThreadId();
 }
 
-void EndRequester() {
-  if (requesterModule) FreeLibrary(requesterModule);
-  requesterModule = nullptr;
+// Nothing to release: the window libraries stay until the process ends.
+void EndRequester() {}
+
+// Binds the window functions and does what the start steps asked for, in their
+// order: the screen's DPI, the common controls, and COM on the thread that
+// started the requester once that thread shows a box. Two threads showing
+// their first boxes at once may both read the DPI or register the controls,
+// which is harmless. False when the window libraries cannot be had.
+static bool PrepareBox() {
+  gui = WindowLibrary();
+  if (!gui) return false;
+  if (screenDpiDue) {
+    screenDpiDue = false;
+    HDC screen = gui->GetDC(nullptr);
+    screenDpiX = gui->GetDeviceCaps(screen, LOGPIXELSX);
+    screenDpiY = gui->GetDeviceCaps(screen, LOGPIXELSY);
+    screenScaleX = screenDpiX / 96.0;
+    screenScaleY = screenDpiY / 96.0;
+    gui->ReleaseDC(nullptr, screen);
+  }
+  if (commonControlsDue) {
+    commonControlsDue = false;
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = kCommonControlClasses;
+    gui->InitCommonControlsEx(&controls);
+  }
+  if (comThreadId && comThreadId == GetCurrentThreadId()) {
+    comThreadId = 0;
+    gui->CoInitialize(nullptr);
+  }
+  return true;
 }
 
 static void LinkAtHead(WindowEntry* entry) {
@@ -122,48 +145,48 @@ static WindowEntry* UnlinkFirstEntryOfThread(uint32_t threadId) {
 // A window that cannot be recorded is left alone: nothing would put it back.
 static BOOL CALLBACK RecordAndDisable(HWND window, LPARAM parameter) {
   uint32_t threadId = uint32_t(parameter);
-  if (GetWindowThreadProcessId(window, nullptr) != threadId || !IsWindowVisible(window)) return TRUE;
+  if (gui->GetWindowThreadProcessId(window, nullptr) != threadId || !gui->IsWindowVisible(window)) return TRUE;
   WindowEntry* entry = static_cast<WindowEntry*>(ProgramHeapAllocate(sizeof(WindowEntry)));
   if (!entry) return TRUE;
   entry->threadId = threadId;
   entry->window = window;
   LinkAtHead(entry);
-  if (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) entry->wasTopmost = 1;
-  if (window != GetForegroundWindow() && IsWindowEnabled(window)) {
+  if (gui->GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) entry->wasTopmost = 1;
+  if (window != gui->GetForegroundWindow() && gui->IsWindowEnabled(window)) {
     entry->disabledHere = 1;
-    EnableWindow(window, FALSE);
+    gui->EnableWindow(window, FALSE);
   }
   return TRUE;
 }
 
 static void DisableThreadWindows(uint32_t threadId) {
-  EnumWindows(RecordAndDisable, LPARAM(threadId));
+  gui->EnumWindows(RecordAndDisable, LPARAM(threadId));
   for (WindowEntry* entry = NextEntryOfThread(nullptr, threadId); entry; entry = NextEntryOfThread(entry, threadId)) {
-    if (entry->wasTopmost) SetWindowPos(entry->window, HWND_NOTOPMOST, 0, 0, 0, 0, kKeepPlaceAndSize);
+    if (entry->wasTopmost) gui->SetWindowPos(entry->window, HWND_NOTOPMOST, 0, 0, 0, 0, kKeepPlaceAndSize);
   }
 }
 
 // Restores every entry of the thread, also those of an enclosing call.
 static void RestoreThreadWindows(uint32_t threadId) {
   while (WindowEntry* entry = UnlinkFirstEntryOfThread(threadId)) {
-    if (entry->disabledHere) EnableWindow(entry->window, TRUE);
-    if (entry->wasTopmost) SetWindowPos(entry->window, HWND_TOPMOST, 0, 0, 0, 0, kKeepPlaceAndSize);
+    if (entry->disabledHere) gui->EnableWindow(entry->window, TRUE);
+    if (entry->wasTopmost) gui->SetWindowPos(entry->window, HWND_TOPMOST, 0, 0, 0, 0, kKeepPlaceAndSize);
     ProgramHeapFree(entry);
   }
 }
 
 static HWND ForegroundWindowOfThisProcess() {
-  HWND foreground = GetForegroundWindow();
+  HWND foreground = gui->GetForegroundWindow();
   if (!foreground) return nullptr;
   DWORD processId = 0;
-  GetWindowThreadProcessId(foreground, &processId);
+  gui->GetWindowThreadProcessId(foreground, &processId);
   return processId == GetCurrentProcessId() ? foreground : nullptr;
 }
 
 static int32_t ShowWithThreadWindowsDisabled(HWND owner, const char16_t* text, String caption, uint32_t flags) {
   uint32_t threadId = GetCurrentThreadId();
   DisableThreadWindows(threadId);
-  int32_t result = MessageBoxW(owner, reinterpret_cast<LPCWSTR>(text), reinterpret_cast<LPCWSTR>(caption), flags);
+  int32_t result = gui->MessageBoxW(owner, reinterpret_cast<LPCWSTR>(text), reinterpret_cast<LPCWSTR>(caption), flags);
   RestoreThreadWindows(threadId);
   return result;
 }
@@ -173,6 +196,8 @@ int32_t ShowMessage(String caption, String text) { return ShowMessage(caption, t
 int32_t ShowMessage(String caption, String text, uint32_t flags) { return ShowMessage(caption, text, flags, nullptr); }
 
 int32_t ShowMessage(String caption, String text, uint32_t flags, void* owner) {
+  // 0 is what MessageBoxW gives when it cannot show a box.
+  if (!PrepareBox()) return 0;
   HWND ownerWindow = owner ? static_cast<HWND>(owner) : ForegroundWindowOfThisProcess();
   if (StringLength(text) > kLongestShownText) {
     char16_t shortened[kShortenedBufferUnits];

@@ -247,3 +247,47 @@ TEST(SleepMilliseconds, TenMillisecondPausesLastAboutTenMilliseconds) {
   EXPECT_GE(average, 5.0);
   EXPECT_LT(average, 16.0);
 }
+
+// ---------------------------------------------------------------- Pause marks
+
+namespace {
+double SinceMilliseconds(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return Milliseconds(start, now);
+}
+}  // namespace
+
+TEST(PauseMarks, NoPauseEndsBeforeItsMarkAndNoneAddsUp) {
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  PauseMarks marks;
+  StartPauseMarks(&marks, 10);
+  double early = 0;
+  for (int mark = 1; mark <= 20; mark++) {
+    SleepUntilNextMark(&marks);
+    double elapsed = SinceMilliseconds(start);
+    if (elapsed < mark * 10.0 && mark * 10.0 - elapsed > early) early = mark * 10.0 - elapsed;
+  }
+  double total = SinceMilliseconds(start);
+  EXPECT_EQ(0.0, early) << "a pause ended before its mark";
+  // Twenty separate 10 ms sleeps would add up every overrun.
+  EXPECT_GE(total, 200.0);
+  EXPECT_LT(total, 230.0);
+}
+
+TEST(PauseMarks, AnOverrunIsTakenOffTheFollowingPauses) {
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  PauseMarks marks;
+  StartPauseMarks(&marks, 10);
+  Sleep(25);  // work between two polls that overran the first two marks
+  SleepUntilNextMark(&marks);
+  SleepUntilNextMark(&marks);
+  double afterMissedMarks = SinceMilliseconds(start);
+  SleepUntilNextMark(&marks);
+  double afterThirdMark = SinceMilliseconds(start);
+  EXPECT_LT(afterMissedMarks, 30.0) << "passed marks cost no further pause";
+  EXPECT_GE(afterThirdMark, 30.0);
+  EXPECT_LT(afterThirdMark, 45.0);
+}

@@ -424,13 +424,20 @@ TEST(ShowMessage, NullTextShowsAnEmptyBox) {
 
 // ---- Start-up steps -----------------------------------------------------------
 
-TEST(RequesterStartup, ReadScreenDpiReadsTheScreen) {
+// The start steps only take note; the next box does the work.
+TEST(RequesterStartup, ScreenDpiIsReadForTheNextBox) {
   HDC screen = GetDC(nullptr);
   int dpiX = GetDeviceCaps(screen, LOGPIXELSX), dpiY = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   screenDpiX = screenDpiY = 0;
   screenScaleX = screenScaleY = 0.0;
   ReadScreenDpi();
+  EXPECT_EQ(0, screenDpiX) << "read before a box was shown";
+
+  std::u16string caption = UniqueCaption("dpi");
+  TestString captionString(caption), text(u"dpi");
+  BoxRun run = WithBox(caption, IDOK, [](HWND) {}, [&] { return ShowMessage(captionString.value, text.value); });
+  ASSERT_TRUE(run.seen);
   EXPECT_EQ(dpiX, screenDpiX);
   EXPECT_EQ(dpiY, screenDpiY);
   EXPECT_DOUBLE_EQ(dpiX / 96.0, screenScaleX);
@@ -438,7 +445,11 @@ TEST(RequesterStartup, ReadScreenDpiReadsTheScreen) {
 }
 
 TEST(RequesterStartup, InitRequesterInitialisedComOnThisThread) {
+  std::u16string caption = UniqueCaption("com");
+  TestString captionString(caption), text(u"com");
+  BoxRun run = WithBox(caption, IDOK, [](HWND) {}, [&] { return ShowMessage(captionString.value, text.value); });
+  ASSERT_TRUE(run.seen);
   HRESULT again = CoInitialize(nullptr);
   if (SUCCEEDED(again)) CoUninitialize();
-  EXPECT_EQ(S_FALSE, again) << "COM was already initialised by the test environment's start-up";
+  EXPECT_EQ(S_FALSE, again) << "the box on the thread that started the requester initialises COM there";
 }

@@ -1,5 +1,8 @@
 #include "processes_win.h"
 
+#include <psapi.h>
+#include <wctype.h>
+
 #include <vector>
 
 #ifndef TELDIAL_EXE
@@ -87,6 +90,25 @@ static BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
     return FALSE;
   }
   return TRUE;
+}
+
+std::vector<std::wstring> LoadedModules(HANDLE process) {
+  std::vector<HMODULE> modules(512);
+  DWORD bytes = 0;
+  if (!EnumProcessModulesEx(process, modules.data(), DWORD(modules.size() * sizeof(HMODULE)), &bytes,
+                            LIST_MODULES_ALL))
+    return {};
+  modules.resize(bytes / sizeof(HMODULE) < modules.size() ? bytes / sizeof(HMODULE) : modules.size());
+  std::vector<std::wstring> names;
+  for (HMODULE module : modules) {
+    wchar_t name[MAX_PATH];
+    DWORD length = GetModuleBaseNameW(process, module, name, MAX_PATH);
+    if (length == 0) continue;
+    std::wstring lower(name, length);
+    for (wchar_t& c : lower) c = wchar_t(towlower(c));
+    names.push_back(lower);
+  }
+  return names;
 }
 
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 struct ProgramRun {
   HANDLE process = nullptr;
@@ -19,6 +20,10 @@ std::wstring CopyOfTeldial(const wchar_t* fileName);
 bool StartProgram(const std::wstring& program, const std::wstring& commandLine, ProgramRun* run);
 // The exit code, or -1 when the process had to be killed after timeoutMs.
 long WaitForExit(ProgramRun* run, DWORD timeoutMs);
+
+// The file names of the modules loaded in the process, in lower case; empty
+// when they cannot be read.
+std::vector<std::wstring> LoadedModules(HANDLE process);
 
 // The first message box (dialog class #32770) of the process, or null after timeoutMs.
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs);
