@@ -7,7 +7,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Taking the addresses makes the linker import the DLLs without a call.
-  volatile const void* imported = reinterpret_cast<const void*>(&WSAStartup);  // ws2_32.dll
+  const void* volatile imported = reinterpret_cast<const void*>(&WSAStartup);  // ws2_32.dll
   imported = reinterpret_cast<const void*>(&OpenProcessToken);  // advapi32.dll, for the string allocator
   (void)imported;
   ExitProcess(0);
