@@ -1,8 +1,8 @@
 // dial-service: the program that the dialer hands its numbers to. It listens on
 // one UDP port of 127.0.0.1 and answers "ping" with "pong". Each "dial "
 // command is logged as it came, normalised to a dialable number, and answered
-// "ok", or "rejected" when no number is left; with --exec each accepted number
-// is handed to a program. Everything else that arrives is ignored. It runs
+// "ok", or "rejected" when no number is left; each accepted number then goes to
+// a number sink: the log alone, a program (--exec) or an HTTP request (--http). Everything else that arrives is ignored. It runs
 // until it is killed, or until --count commands have been served.
 #include <winsock2.h>
 #include <windows.h>
@@ -14,9 +14,8 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "command_runner_win.h"
-#include "command_template.h"
 #include "dial_requests.h"
+#include "number_sinks.h"
 #include "phone_number.h"
 #include "service_log_win.h"
 
@@ -29,61 +28,31 @@ static const int kCommandCheckMs = 100;
 // How long the end of a --count run waits for started commands to end.
 static const unsigned long kFinishWaitMs = 5000;
 
-struct Options {
-  int port;        // 0: the first free port of the service range
-  long count;      // 0: serve until killed
-  bool verbose;    // also log pings and ignored datagrams
-  const wchar_t* command;  // the --exec template, or null
-};
-
 static char receiveBuffer[kReceiveBufferSize];
 static char logText[4 * kReceiveBufferSize + 1];
 static NormalizedNumber number;
-static CommandTemplate command;
+static const NumberSink* sink;
 
 static void PrintUsage() {
-  fprintf(stderr,
-          "usage: dial-service [--port N] [--count N] [--verbose] [--exec COMMAND]\n"
-          "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
-          "  --count N       end after N dial commands (default: run until killed)\n"
-          "  --verbose       also log every ping and every ignored datagram\n"
-          "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
-          "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
-          "                  words, double quotes group them, \"\" inside quotes is one\n"
-          "                  quote, {number} in an argument becomes the number\n"
-          "                  (default: only log the number)\n",
-          kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
-}
-
-static bool ParseNumber(const wchar_t* text, long low, long high, long* value) {
-  wchar_t* end = nullptr;
-  long parsed = wcstol(text, &end, 10);
-  if (end == text || *end != 0 || parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
-
-static bool ParseOptions(int argc, wchar_t** argv, Options* options) {
-  *options = Options{0, 0, false, nullptr};
-  for (int i = 1; i < argc; i++) {
-    long value = 0;
-    if (wcscmp(argv[i], L"--verbose") == 0) {
-      options->verbose = true;
-    } else if (wcscmp(argv[i], L"--port") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 1, 65535, &value)) {
-      options->port = int(value);
-      i++;
-    } else if (wcscmp(argv[i], L"--count") == 0 && i + 1 < argc &&
-               ParseNumber(argv[i + 1], 1, 0x7FFFFFFF, &value)) {
-      options->count = value;
-      i++;
-    } else if (wcscmp(argv[i], L"--exec") == 0 && i + 1 < argc && !options->command) {
-      options->command = argv[i + 1];
-      i++;
-    } else {
-      return false;
-    }
-  }
-  return true;
+  printf("usage: dial-service [--port N] [--count N] [--verbose] [--exec COMMAND | --http URL [...]]\n"
+         "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
+         "  --count N       end after N dial commands (default: run until killed)\n"
+         "  --verbose       also log every ping and every ignored datagram\n"
+         "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
+         "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
+         "                  words, double quotes group them, \"\" inside quotes is one\n"
+         "                  quote, {number} in an argument becomes the number\n"
+         "  --http URL      one HTTP or HTTPS request for each accepted number; {number}\n"
+         "                  in the URL becomes the number percent-encoded (+ as %%2B)\n"
+         "    --http-method GET|POST       (default GET)\n"
+         "    --http-body TEXT             the POST body, {number} as it is\n"
+         "    --http-header \"Name: value\"  an extra header, may be repeated\n"
+         "    --http-user USER             for Basic or Digest, as the server asks\n"
+         "    --http-password PASSWORD     or --http-password-env VARIABLE\n"
+         "    --http-timeout MS            (default 5000)\n"
+         "    --http-insecure              accept any certificate (a phone's self-signed one)\n"
+         "  (default: only log the number)\n",
+         kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
 }
 
 static bool BindLoopback(SOCKET service, int port) {
@@ -120,8 +89,7 @@ static void Answer(SOCKET service, const sockaddr_in& client, const char* text) 
 }
 
 // Everything the service does with a number happens here. The dialer is
-// answered before the command starts, so that it never waits for a process
-// start.
+// answered before the sink gets the number, so that it never waits for it.
 static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
   FormatNumberForLog(raw, length, logText, sizeof logText);
   LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client.sin_port)));
@@ -136,7 +104,7 @@ static void HandleDial(SOCKET service, const char* raw, size_t length, const soc
   }
   LogLine("number %s", number.digits);
   Answer(service, client, kDialAnswer);
-  RunDialCommand(number.digits);
+  sink->deliver(number.digits);
 }
 
 static void LogPing(const sockaddr_in& client) { LogLine("ping (from port %u)", unsigned(ntohs(client.sin_port))); }
@@ -145,10 +113,10 @@ static void LogIgnored(int length, const sockaddr_in& client) {
   LogLine("ignored %d bytes (from port %u)", length, unsigned(ntohs(client.sin_port)));
 }
 
-// Waits for the next datagram; while started commands run, it looks at them
-// every kCommandCheckMs. False when nothing came.
+// Waits for the next datagram; while the sink is busy, it looks at it every
+// kCommandCheckMs. False when nothing came.
 static bool AwaitDatagram(SOCKET service) {
-  if (!DialCommandsRunning()) return true;
+  if (!sink->busy()) return true;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(service, &readable);
@@ -156,7 +124,7 @@ static bool AwaitDatagram(SOCKET service) {
   int ready = select(0, &readable, nullptr, nullptr, &wait);
   // A failed wait must not turn into a blocking receive that stops the checks.
   if (ready < 0) Sleep(kCommandCheckMs);
-  CheckDialCommands();
+  sink->check();
   return ready > 0;
 }
 
@@ -167,7 +135,7 @@ static bool IsPassingError(int error) {
   return error == WSAECONNRESET || error == WSAEMSGSIZE || error == WSAENETRESET || error == WSAEINTR;
 }
 
-static int Serve(SOCKET service, const Options& options) {
+static int Serve(SOCKET service, const ServiceOptions& options) {
   long served = 0;
   for (;;) {
     if (!AwaitDatagram(service)) continue;
@@ -195,31 +163,26 @@ static int Serve(SOCKET service, const Options& options) {
   }
 }
 
-// The --exec template, split and its program found; 0 when there is none, else
-// the exit code for a template that cannot serve.
-static int PrepareCommand(const wchar_t* text) {
-  if (!text) return 0;
-  TemplateError error = ParseCommandTemplate(reinterpret_cast<const char16_t*>(text), &command);
-  if (error != kTemplateParsed) {
-    fprintf(stderr, "dial-service: the --exec command %s\n", DescribeTemplateError(error));
-    PrintUsage();
-    return 2;
-  }
-  return PrepareDialCommand(&command) ? 0 : 1;
-}
-
 int wmain(int argc, wchar_t** argv) {
   // Lines end in "\n" alone, also in a pipe: scripts on other systems read them.
   _setmode(_fileno(stdout), _O_BINARY);
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    PrintUsage();
+  _setmode(_fileno(stderr), _O_BINARY);
+  ServiceOptions options;
+  char problem[kMaxOptionProblem];
+  if (!ParseServiceOptions(argc, reinterpret_cast<const char16_t* const*>(argv), &options, problem)) {
+    fprintf(stderr, "dial-service: %s\n", problem);
     return 2;
   }
-  if (int failure = PrepareCommand(options.command)) return failure;
+  if (options.help) {
+    PrintUsage();
+    return 0;
+  }
+  sink = &ChooseNumberSink(options);
+  if (int failure = sink->prepare(options)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     fprintf(stderr, "dial-service: Windows Sockets cannot be started\n");
+    sink->finish(0);
     return 1;
   }
   int port = 0;
@@ -230,6 +193,7 @@ int wmain(int argc, wchar_t** argv) {
     else
       fprintf(stderr, "dial-service: every port of %d-%d is taken\n", kFirstServicePort,
               kFirstServicePort + kServicePortCount - 1);
+    sink->finish(0);
     WSACleanup();
     return 1;
   }
@@ -237,8 +201,7 @@ int wmain(int argc, wchar_t** argv) {
   fflush(stdout);
 
   int result = Serve(service, options);
-  FinishDialCommands(kFinishWaitMs);
-  FreeCommandTemplate(&command);
+  sink->finish(kFinishWaitMs);
   closesocket(service);
   WSACleanup();
   return result;

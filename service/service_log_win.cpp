@@ -8,7 +8,11 @@
 
 #include "dial_requests.h"
 
+// The HTTP worker logs too: a line is written whole under this lock.
+static SRWLOCK logLock = SRWLOCK_INIT;
+
 void LogLine(const char* format, ...) {
+  AcquireSRWLockExclusive(&logLock);
   SYSTEMTIME now;
   GetLocalTime(&now);
   printf("%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
@@ -19,6 +23,7 @@ void LogLine(const char* format, ...) {
   va_end(arguments);
   printf("\n");
   fflush(stdout);
+  ReleaseSRWLockExclusive(&logLock);
 }
 
 char* LogTextFromUtf16(const char16_t* text, size_t length) {
@@ -31,4 +36,12 @@ char* LogTextFromUtf16(const char16_t* text, size_t length) {
     if ((unsigned char)utf8[i] < 0x20 || utf8[i] == 0x7F) utf8[i] = '?';
   utf8[bytes] = 0;
   return utf8;
+}
+
+void PrintProblemAbout(const char* before, const wchar_t* text, const char* after) {
+  size_t length = 0;
+  while (text[length]) length++;
+  char* utf8 = LogTextFromUtf16(reinterpret_cast<const char16_t*>(text), length);
+  fprintf(stderr, "dial-service: %s%s%s\n", before, utf8 ? utf8 : "?", after);
+  free(utf8);
 }

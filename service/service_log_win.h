@@ -12,3 +12,7 @@ void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // control character shown as "?"; a 0-terminated buffer made with malloc that
 // the caller frees, null when memory runs out.
 char* LogTextFromUtf16(const char16_t* text, size_t length);
+
+// "dial-service: " + before + the operator's text + after, as one line of
+// UTF-8 on standard error.
+void PrintProblemAbout(const char* before, const wchar_t* text, const char* after);
