@@ -33,13 +33,13 @@ bool PrepareDialCommand(const CommandTemplate* command) {
   const wchar_t* program = reinterpret_cast<const wchar_t*>(CommandWord(*command, 0));
   DWORD length = SearchPathW(nullptr, program, L".exe", kMaxCommandLine, programPath, nullptr);
   if (length == 0 || length >= kMaxCommandLine) {
-    PrintProblemAbout("the --exec program ", program, " is not found");
+    ReportProblemAbout("the --exec program ", program, " is not found");
     return false;
   }
   // Only real executables: Windows hands anything else (a batch file, also one
   // named with trailing dots or blanks) to cmd.exe, a shell after all.
   if (!EndsWithIgnoringCase(programPath, L".exe") && !EndsWithIgnoringCase(programPath, L".com")) {
-    PrintProblemAbout("the --exec program ", program, " is not an .exe or .com program");
+    ReportProblemAbout("the --exec program ", program, " is not an .exe or .com program");
     return false;
   }
   preparedCommand = command;
@@ -121,7 +121,7 @@ void FinishDialCommands(unsigned long timeoutMs) {
 static int PrepareProgramSink(const ServiceOptions& options) {
   TemplateError error = ParseCommandTemplate(options.command, &parsedCommand);
   if (error != kTemplateParsed) {
-    fprintf(stderr, "dial-service: the --exec command %s\n", DescribeTemplateError(error));
+    ReportProblem("the --exec command %s", DescribeTemplateError(error));
     return 2;
   }
   if (PrepareDialCommand(&parsedCommand)) return 0;

@@ -3,17 +3,18 @@
 // command is logged as it came, normalised to a dialable number, and answered
 // "ok", or "rejected" when no number is left; each accepted number then goes to
 // a number sink: the log alone, a program (--exec) or an HTTP request (--http). Everything else that arrives is ignored. It runs
-// until it is killed, or until --count commands have been served.
+// until it is stopped, or until --count commands have been served. Two programs
+// run it: dial-service.exe in a console, dial-service-tray.exe in the
+// background with a notification-area icon.
 #include <winsock2.h>
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
+#include "dial_service_win.h"
 #include "dial_requests.h"
 #include "number_sinks.h"
 #include "phone_number.h"
@@ -25,34 +26,41 @@ static const int kServicePortCount = 20;
 static const int kReceiveBufferSize = 65536;
 // How often started commands are looked at while no datagram comes.
 static const int kCommandCheckMs = 100;
-// How long the end of a --count run waits for started commands to end.
-static const unsigned long kFinishWaitMs = 5000;
 
 static char receiveBuffer[kReceiveBufferSize];
 static char logText[4 * kReceiveBufferSize + 1];
 static NormalizedNumber number;
 static const NumberSink* sink;
+static SOCKET serviceSocket = INVALID_SOCKET;
+static volatile LONG stopRequested;
 
-static void PrintUsage() {
-  printf("usage: dial-service [--port N] [--count N] [--verbose] [--exec COMMAND | --http URL [...]]\n"
-         "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
-         "  --count N       end after N dial commands (default: run until killed)\n"
-         "  --verbose       also log every ping and every ignored datagram\n"
-         "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
-         "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
-         "                  words, double quotes group them, \"\" inside quotes is one\n"
-         "                  quote, {number} in an argument becomes the number\n"
-         "  --http URL      one HTTP or HTTPS request for each accepted number; {number}\n"
-         "                  in the URL becomes the number percent-encoded (+ as %%2B)\n"
-         "    --http-method GET|POST       (default GET)\n"
-         "    --http-body TEXT             the POST body, {number} as it is\n"
-         "    --http-header \"Name: value\"  an extra header, may be repeated\n"
-         "    --http-user USER             for Basic or Digest, as the server asks\n"
-         "    --http-password PASSWORD     or --http-password-env VARIABLE\n"
-         "    --http-timeout MS            (default 5000)\n"
-         "    --http-insecure              accept any certificate (a phone's self-signed one)\n"
-         "  (default: only log the number)\n",
-         kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
+static const char kUsageFormat[] =
+    "usage: %s [--port N] [--count N] [--verbose] [--log-size KB]\n"
+    "       [--exec COMMAND | --http URL [--http-... options]]\n"
+    "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
+    "  --count N       end after N dial commands (default: run until stopped)\n"
+    "  --verbose       also log every ping and every ignored datagram\n"
+    "  --log-size KB   dial-service-tray.exe's log file is renamed to .old\n"
+    "                  beyond this size (default 1024)\n"
+    "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
+    "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
+    "                  words, double quotes group them, \"\" inside quotes is one\n"
+    "                  quote, {number} in an argument becomes the number\n"
+    "  --http URL      one HTTP or HTTPS request for each accepted number; {number}\n"
+    "                  in the URL becomes the number percent-encoded (+ as %%2B)\n"
+    "    --http-method GET|POST       (default GET)\n"
+    "    --http-body TEXT             the POST body, {number} as it is\n"
+    "    --http-header \"Name: value\"  an extra header, may be repeated\n"
+    "    --http-user USER             for Basic or Digest, as the server asks\n"
+    "    --http-password PASSWORD     or --http-password-env VARIABLE\n"
+    "    --http-timeout MS            (default 5000)\n"
+    "    --http-insecure              accept any certificate (a phone's self-signed one)\n"
+    "  (default: only log the number)\n";
+
+size_t FormatUsage(const char* program, char* text, size_t size) {
+  int length = snprintf(text, size, kUsageFormat, program, kFirstServicePort,
+                        kFirstServicePort + kServicePortCount - 1);
+  return length < 0 ? 0 : size_t(length);
 }
 
 static bool BindLoopback(SOCKET service, int port) {
@@ -138,6 +146,7 @@ static bool IsPassingError(int error) {
 static int Serve(SOCKET service, const ServiceOptions& options) {
   long served = 0;
   for (;;) {
+    if (stopRequested) return 0;
     if (!AwaitDatagram(service)) continue;
     sockaddr_in client = {};
     int clientLength = sizeof client;
@@ -145,8 +154,9 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
                             &clientLength);
     if (received == SOCKET_ERROR) {
       int error = WSAGetLastError();
+      if (stopRequested) return 0;
       if (IsPassingError(error)) continue;
-      fprintf(stderr, "dial-service: receive failed, error %d\n", error);
+      LogLine("receive failed, error %d", error);
       return 1;
     }
     Request request = ParseRequest(receiveBuffer, size_t(received));
@@ -163,46 +173,43 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
   }
 }
 
-int wmain(int argc, wchar_t** argv) {
-  // Lines end in "\n" alone, also in a pipe: scripts on other systems read them.
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
-  ServiceOptions options;
-  char problem[kMaxOptionProblem];
-  if (!ParseServiceOptions(argc, reinterpret_cast<const char16_t* const*>(argv), &options, problem)) {
-    fprintf(stderr, "dial-service: %s\n", problem);
-    return 2;
-  }
-  if (options.help) {
-    PrintUsage();
-    return 0;
-  }
-  sink = &ChooseNumberSink(options);
+int StartService(const ServiceOptions& options, const NumberSink& chosen, int* port) {
+  sink = &chosen;
   if (int failure = sink->prepare(options)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    fprintf(stderr, "dial-service: Windows Sockets cannot be started\n");
+    ReportProblem("Windows Sockets cannot be started");
     sink->finish(0);
     return 1;
   }
-  int port = 0;
-  SOCKET service = OpenServiceSocket(options.port, &port);
-  if (service == INVALID_SOCKET) {
-    if (options.port)
-      fprintf(stderr, "dial-service: cannot listen on 127.0.0.1:%d\n", options.port);
-    else
-      fprintf(stderr, "dial-service: every port of %d-%d is taken\n", kFirstServicePort,
-              kFirstServicePort + kServicePortCount - 1);
-    sink->finish(0);
-    WSACleanup();
-    return 1;
-  }
-  printf("dial-service: listening on 127.0.0.1:%d\n", port);
-  fflush(stdout);
-
-  int result = Serve(service, options);
-  sink->finish(kFinishWaitMs);
-  closesocket(service);
+  serviceSocket = OpenServiceSocket(options.port, port);
+  if (serviceSocket != INVALID_SOCKET) return 0;
+  if (options.port)
+    ReportProblem("cannot listen on 127.0.0.1:%d", options.port);
+  else
+    ReportProblem("every port of %d-%d is taken", kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
+  sink->finish(0);
   WSACleanup();
-  return result;
+  return 1;
+}
+
+int ServeDialRequests(const ServiceOptions& options) { return Serve(serviceSocket, options); }
+
+void StopService() {
+  InterlockedExchange(&stopRequested, 1);
+  // A datagram to ourselves wakes the receive; closing the socket under it is
+  // not something every Windows Sockets version reports.
+  SOCKET waker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in self = {};
+  int length = sizeof self;
+  if (waker != INVALID_SOCKET && getsockname(serviceSocket, reinterpret_cast<sockaddr*>(&self), &length) == 0)
+    sendto(waker, "", 0, 0, reinterpret_cast<const sockaddr*>(&self), length);
+  if (waker != INVALID_SOCKET) closesocket(waker);
+}
+
+void EndService(unsigned long finishWaitMs) {
+  sink->finish(finishWaitMs);
+  closesocket(serviceSocket);
+  serviceSocket = INVALID_SOCKET;
+  WSACleanup();
 }

@@ -316,8 +316,7 @@ static bool ReadPassword() {
   } else {
     DWORD length = GetEnvironmentVariableW(Wide(http->passwordVariable), nullptr, 0);
     if (length == 0) {
-      PrintProblemAbout("the environment variable ", Wide(http->passwordVariable),
-                        " of --http-password-env is not set");
+      ReportProblemAbout("the environment variable ", Wide(http->passwordVariable), " of --http-password-env is not set");
       return false;
     }
     password = static_cast<wchar_t*>(malloc(length * sizeof(wchar_t)));
@@ -329,7 +328,7 @@ static bool ReadPassword() {
   userUtf8 = Utf8FromWide(Wide(http->user));
   passwordUtf8 = password ? Utf8FromWide(password) : nullptr;
   if (userUtf8 && passwordUtf8) return true;
-  fprintf(stderr, "dial-service: out of memory\n");
+  ReportProblem("out of memory");
   return false;
 }
 
@@ -355,7 +354,7 @@ static int PrepareHttp(const ServiceOptions& options) {
     return 2;
   }
   if (!BuildHeaderBlock()) {
-    fprintf(stderr, "dial-service: out of memory\n");
+    ReportProblem("out of memory");
     ReleaseAll();
     return 1;
   }
@@ -365,7 +364,7 @@ static int PrepareHttp(const ServiceOptions& options) {
   connection = session ? WinHttpConnect(session, Wide(http->target.host), http->target.port, 0) : nullptr;
   if (connection) worker = CreateThread(nullptr, 0, Work, nullptr, 0, nullptr);
   if (!worker) {
-    fprintf(stderr, "dial-service: WinHTTP cannot be started, error %lu\n", GetLastError());
+    ReportProblem("WinHTTP cannot be started, error %lu", GetLastError());
     ReleaseAll();
     return 1;
   }

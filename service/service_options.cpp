@@ -80,7 +80,7 @@ static bool ParseDecimal(const char16_t* text, unsigned long low, unsigned long 
 // The options that take a value, and what their value must be.
 static const char16_t* const kValueOptions[] = {
     u"--port", u"--count", u"--exec", u"--http", u"--http-method", u"--http-body", u"--http-header",
-    u"--http-user", u"--http-password", u"--http-password-env", u"--http-timeout",
+    u"--http-user", u"--http-password", u"--http-password-env", u"--http-timeout", u"--log-size",
 };
 
 static bool TakesValue(const char16_t* option) {
@@ -124,7 +124,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   *options = ServiceOptions{};
   HttpOptions& http = options->http;
   http.timeoutMs = kDefaultHttpTimeoutMs;
-  bool methodGiven = false, timeoutGiven = false, portGiven = false, countGiven = false;
+  options->logSizeKb = kDefaultLogSizeKb;
+  bool methodGiven = false, timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false;
   char text[200];
   problem[0] = 0;
   for (int i = 1; i < argc; i++) {
@@ -160,6 +161,12 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
         return Refuse(problem, "--count %s is not a number from 1 to 2147483647", valueText);
       options->count = long(number);
       countGiven = true;
+    } else if (Equal(option, u"--log-size")) {
+      if (logSizeGiven) return Refuse(problem, "--log-size is given twice");
+      if (!ParseDecimal(value, 1, 1048576, &number))
+        return Refuse(problem, "--log-size %s is not a number of kilobytes from 1 to 1048576", valueText);
+      options->logSizeKb = number;
+      logSizeGiven = true;
     } else if (Equal(option, u"--exec")) {
       if (!SetOnce(&options->command, value, "--exec", problem)) return false;
     } else if (Equal(option, u"--http")) {

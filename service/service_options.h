@@ -8,6 +8,7 @@
 
 const size_t kMaxHttpHeaders = 32;
 const unsigned long kDefaultHttpTimeoutMs = 5000;
+const unsigned long kDefaultLogSizeKb = 1024;
 
 struct HttpOptions {
   const char16_t* url;      // the --http template, or null
@@ -28,6 +29,7 @@ struct ServiceOptions {
   long count;               // 0: serve until stopped
   bool verbose;             // also log pings and ignored datagrams
   bool help;
+  unsigned long logSizeKb;  // the background program's log file limit
   const char16_t* command;  // the --exec template, or null
   HttpOptions http;
 };

@@ -132,6 +132,8 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
       {{u"--port", u"70000"}, "--port 70000 is not a number from 1 to 65535"},
       {{u"--port", u"1", u"--port", u"2"}, "--port is given twice"},
       {{u"--count", u"x"}, "--count x is not a number from 1 to 2147483647"},
+      {{u"--log-size", u"0"}, "--log-size 0 is not a number of kilobytes from 1 to 1048576"},
+      {{u"--log-size", u"1", u"--log-size", u"2"}, "--log-size is given twice"},
       {{u"--http", u"192.0.2.10/dial?n={number}"},
        "the --http URL 192.0.2.10/dial?n={number} has no http:// or https:// in front"},
       {{u"--http", u"http:///dial?n={number}"}, "the --http URL http:///dial?n={number} names no host"},
