@@ -23,8 +23,9 @@ const WPARAM kQuitCommand = 2;
 
 std::wstring TrayPath() { return WindowsPath(DIAL_SERVICE_TRAY_EXE); }
 
-// A fresh %LOCALAPPDATA% for the programs this test starts.
-std::wstring FreshLocalAppData() {
+// A fresh %LOCALAPPDATA% for the programs this test starts; the path their
+// log file will have.
+std::wstring FreshLogPath() {
   static int folders;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
@@ -32,7 +33,7 @@ std::wstring FreshLocalAppData() {
                         std::to_wstring(++folders);
   CreateDirectoryW(folder.c_str(), nullptr);
   SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
-  return folder;
+  return folder + L"\\teldial\\dial-service.log";
 }
 
 bool StartTray(const std::wstring& options, ProgramRun* run) {
@@ -132,8 +133,7 @@ std::string Utf8(const std::wstring& text) {
 }  // namespace
 
 TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
-  std::wstring appData = FreshLocalAppData();
-  std::wstring log = appData + L"\\teldial\\dial-service.log";
+  std::wstring log = FreshLogPath();
   ProgramRun tray;
   EndedAtExit guard = {&tray};
   ASSERT_TRUE(StartTray(L"--port 20131", &tray));
@@ -202,8 +202,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
 }
 
 TEST(DialServiceTray, KeepsItsLogFileBounded) {
-  std::wstring appData = FreshLocalAppData();
-  std::wstring log = appData + L"\\teldial\\dial-service.log";
+  std::wstring log = FreshLogPath();
   ProgramRun tray;
   EndedAtExit guard = {&tray};
   ASSERT_TRUE(StartTray(L"--port 20133 --count 40 --log-size 1", &tray));
@@ -225,7 +224,7 @@ TEST(DialServiceTray, KeepsItsLogFileBounded) {
 }
 
 TEST(DialServiceTray, RefusalsComeInAMessageBoxAndStartNothing) {
-  FreshLocalAppData();
+  FreshLogPath();
   struct Case {
     std::wstring options;
     long exitCode;

@@ -33,24 +33,24 @@ struct Recorded {
   std::string raw;   // request line, headers, empty line, body
 };
 
-std::string RecordPath() {
-  wchar_t unixPath[1024];
-  DWORD length = GetEnvironmentVariableW(L"HTTP_TEST_RECORD", unixPath, 1024);
-  if (length == 0 || length >= 1024) return "";
-  std::wstring path = WindowsPath(unixPath);
-  return std::string(path.begin(), path.end());
-}
-
-std::string ReadRecordFile() {
+std::string ReadWholeFile(const std::wstring& path) {
   std::string text;
-  HANDLE file = CreateFileA(RecordPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return text;
   char chunk[65536];
   DWORD got = 0;
   while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
   CloseHandle(file);
   return text;
+}
+
+// The test server appends to this file, named by the driver script.
+std::string ReadRecordFile() {
+  wchar_t unixPath[1024];
+  DWORD length = GetEnvironmentVariableW(L"HTTP_TEST_RECORD", unixPath, 1024);
+  if (length == 0 || length >= 1024) return "";
+  return ReadWholeFile(WindowsPath(unixPath));
 }
 
 // The server's record from a point on: each test reads only what it caused.
@@ -114,6 +114,17 @@ long Click(const std::wstring& argument) {
 }
 
 std::wstring Port(int port) { return std::to_wstring(port); }
+
+// The service on port 20000 for one command, the browser's example link
+// clicked once; the service's whole output when it has ended.
+std::string ServeTheExampleClick(ServiceProcess* service) {
+  EXPECT_EQ("dial-service: listening on 127.0.0.1:20000", service->FirstLine(10000));
+  EXPECT_EQ(0, Click(L"tel:+49%205555%200123-0"));
+  DWORD exitCode = 0;
+  std::string output = service->Finish(20000, &exitCode);
+  EXPECT_EQ(0u, exitCode) << output;
+  return output;
+}
 }  // namespace
 
 TEST(HttpBridge, BasicGetFromTheReadme) {
@@ -121,11 +132,7 @@ TEST(HttpBridge, BasicGetFromTheReadme) {
   ServiceProcess service;
   ASSERT_TRUE(service.Start(L"--port 20000 --count 1 --http \"http://127.0.0.1:18431/cgi/dial?n={number}\" "
                             L"--http-user alice --http-password \"pa ss:w0rd\""));
-  ASSERT_EQ("dial-service: listening on 127.0.0.1:20000", service.FirstLine(10000));
-  EXPECT_EQ(0, Click(L"tel:+49%205555%200123-0"));
-  DWORD exitCode = 0;
-  std::string output = service.Finish(20000, &exitCode);
-  EXPECT_EQ(0u, exitCode) << output;
+  std::string output = ServeTheExampleClick(&service);
 
   std::vector<Recorded> requests = record.Requests();
   ASSERT_EQ(2u, requests.size()) << "asked, then answered with credentials\n" << output;
@@ -155,11 +162,7 @@ TEST(HttpBridge, PostJsonWithHeaderAgainstDigestWithThePasswordFromTheEnvironmen
       L"--http-header \"X-Api-Key: k3y\" --http-user alice --http-password-env TELDIAL_TEST_PHONE_PASSWORD");
   SetEnvironmentVariableW(L"TELDIAL_TEST_PHONE_PASSWORD", nullptr);
   ASSERT_TRUE(started);
-  ASSERT_EQ("dial-service: listening on 127.0.0.1:20000", service.FirstLine(10000));
-  EXPECT_EQ(0, Click(L"tel:+49%205555%200123-0"));
-  DWORD exitCode = 0;
-  std::string output = service.Finish(20000, &exitCode);
-  EXPECT_EQ(0u, exitCode) << output;
+  std::string output = ServeTheExampleClick(&service);
 
   std::vector<Recorded> requests = record.Requests();
   ASSERT_EQ(2u, requests.size()) << output;
@@ -304,17 +307,6 @@ unsigned long HandlesOf(DWORD processId) {
   for (ULONG i = 0; i < count; i++)
     if (entries[i].ownerProcessId == processId) owned++;
   return owned;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  std::string text;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return text;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  return text;
 }
 
 // The Linux process whose command line names program (a name no other process has).
