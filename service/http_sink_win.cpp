@@ -396,8 +396,9 @@ static void Finish(unsigned long timeoutMs) {
   stopping = true;
   WakeAllConditionVariable(&queueChanged);
   ReleaseSRWLockExclusive(&queueLock);
-  // A request may send twice (for authentication), each send bounded by four time-outs.
-  unsigned long long bound = timeoutMs + pending * 8ULL * http->timeoutMs;
+  // A request may send twice (for authentication), each send bounded by four
+  // time-outs; an idle worker needs a moment to see that it may end.
+  unsigned long long bound = 1000ULL + timeoutMs + pending * 8ULL * http->timeoutMs;
   DWORD wait = bound > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(bound);
   if (WaitForSingleObject(worker, wait) != WAIT_OBJECT_0) {
     LogLine("http: requests still under way are given up");

@@ -245,6 +245,7 @@ TEST(DialServiceProgram, RefusesBadOptionsAndATakenPort) {
       {L"--port 70000", 2, "dial-service: --port 70000 is not a number from 1 to 65535\n"},
       {L"--count x", 2, "dial-service: --count x is not a number from 1 to 2147483647\n"},
       {L"--colour", 2, "dial-service: unknown option --colour (--help lists them)\n"},
+      {L"--help", 0, "usage: dial-service [--port N] [--count N]"},
       {L"--http 192.0.2.10/dial?n={number}", 2, "has no http:// or https:// in front\n"},
       {L"--http http://192.0.2.10/?n={number} --http-header NoColon", 2, "has no colon between name and value\n"},
       {L"--http http://192.0.2.10/?n={number} --http-user a --http-password-env TELDIAL_NO_SUCH_VARIABLE", 2,
