@@ -1,6 +1,6 @@
 # The release package: teldial-<version>-win32.zip (or -win64.zip from the 64-bit
-# build) with the program, the reference dial service, the link registration
-# scripts, the README and the licence.
+# build) with the program, the reference dial service (console and background),
+# the link registration scripts, the README and the licence.
 #   cmake --build --preset mingw-i686 --target release-zip
 set(TELDIAL_PACKAGE_NAME "teldial-${PROJECT_VERSION}-${TELDIAL_PLATFORM}")
 set(TELDIAL_PACKAGE_DIR "${PROJECT_BINARY_DIR}/package/${TELDIAL_PACKAGE_NAME}")
@@ -10,14 +10,14 @@ add_custom_command(
   OUTPUT "${TELDIAL_PACKAGE_ZIP}"
   COMMAND ${CMAKE_COMMAND} -E rm -rf "${PROJECT_BINARY_DIR}/package" "${TELDIAL_PACKAGE_ZIP}"
   COMMAND ${CMAKE_COMMAND} -E make_directory "${TELDIAL_PACKAGE_DIR}"
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:teldial> $<TARGET_FILE:dial-service>
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:teldial> $<TARGET_FILE:dial-service> $<TARGET_FILE:dial-service-tray>
           "${PROJECT_SOURCE_DIR}/install/register.cmd" "${PROJECT_SOURCE_DIR}/install/unregister.cmd"
           "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
           "${TELDIAL_PACKAGE_DIR}"
   # One folder in the zip, so unpacking gives teldial-<version>-win32\teldial.exe.
   COMMAND ${CMAKE_COMMAND} -E chdir "${PROJECT_BINARY_DIR}/package"
           ${CMAKE_COMMAND} -E tar cf "${TELDIAL_PACKAGE_ZIP}" --format=zip "${TELDIAL_PACKAGE_NAME}"
-  DEPENDS teldial dial-service
+  DEPENDS teldial dial-service dial-service-tray
           "${PROJECT_SOURCE_DIR}/install/register.cmd" "${PROJECT_SOURCE_DIR}/install/unregister.cmd"
           "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
   COMMENT "Packing ${TELDIAL_PACKAGE_NAME}.zip"

@@ -2,12 +2,19 @@
 rem Registers teldial.exe from this folder as the handler of tel: and callto: links.
 rem   register.cmd         for the current user (HKCU)
 rem   register.cmd /all    for all users (HKLM; run as administrator)
+rem   register.cmd /logon [OPTIONS]
+rem                        for the current user, and also starts the dial service
+rem                        in the background (dial-service-tray.exe OPTIONS) at
+rem                        each logon, through the user's Run key
 rem Windows 10 and 11 then list teldial under Settings > Apps > Default apps, where
 rem only the user can make it the default for TEL and CALLTO.
 setlocal
 set "root="
+set "logon="
 if "%~1"=="" set "root=HKCU"
 if /i "%~1"=="/all" set "root=HKLM"
+if /i "%~1"=="/logon" set "logon=1"
+if defined logon set "root=HKCU"
 if "%root%"=="" goto usage
 
 set "folder=%~dp0"
@@ -41,6 +48,17 @@ if errorlevel 1 goto failed
 call :value "%root%\Software\RegisteredApplications" teldial "Software\teldial\Capabilities"
 if errorlevel 1 goto failed
 echo teldial is registered for tel: and callto: links in %root%.
+if not defined logon exit /b 0
+
+if not exist "!folder!\dial-service-tray.exe" goto missing_service
+rem The program checks the options and writes the Run value itself: quoting
+rem arbitrary options for reg.exe is beyond what cmd does reliably. Out of
+rem delayed expansion, so that a "!" in an option stays.
+endlocal
+"%folder%\dial-service-tray.exe" --start-at-logon %*
+if errorlevel 2 goto bad_options
+if errorlevel 1 goto failed
+echo The dial service starts in the background at each logon (HKCU Run value "teldial dial service").
 exit /b 0
 
 rem A URL scheme or the class it points to: "URL:..." and an empty URL Protocol
@@ -60,8 +78,16 @@ if errorlevel 1 exit /b 1
 exit /b 0
 
 :usage
-echo usage: %~nx0 [/all]
+echo usage: %~nx0 [/all ^| /logon [dial service options]]
 exit /b 2
+
+:bad_options
+echo the dial service options were refused; the links are registered, the logon start is not
+exit /b 2
+
+:missing_service
+echo dial-service-tray.exe is not in !folder!
+exit /b 1
 
 :missing
 echo teldial.exe is not in !folder!

@@ -3,7 +3,9 @@ rem Removes what register.cmd added.
 rem   unregister.cmd         for the current user (HKCU)
 rem   unregister.cmd /all    for all users (HKLM; run as administrator)
 rem The tel and callto keys go only while they still open this folder's
-rem teldial.exe: a handler that another program has put there since stays.
+rem teldial.exe: a handler that another program has put there since stays. The
+rem same holds for the Run value that register.cmd /logon adds: it goes only
+rem while it still starts this folder's dial-service-tray.exe.
 setlocal
 set "root="
 if "%~1"=="" set "root=HKCU"
@@ -22,6 +24,7 @@ call :remove_handler tel
 call :remove_handler callto
 call :remove_key "%classes%\teldial.url"
 call :remove_key "%root%\Software\teldial"
+if "%root%"=="HKCU" call :remove_logon
 reg query "%root%\Software\RegisteredApplications" /v teldial %view% >nul 2>&1
 if errorlevel 1 goto report
 reg delete "%root%\Software\RegisteredApplications" /v teldial /f %view% >nul 2>&1
@@ -37,6 +40,14 @@ rem find without /i: Wine's find has no such switch.
 reg query "%classes%\%~1\shell\open\command" /ve %view% 2>nul | find "!folder!\teldial.exe" >nul
 if errorlevel 1 exit /b 0
 call :remove_key "%classes%\%~1"
+exit /b 0
+
+:remove_logon
+set "run=HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+reg query "%run%" /v "teldial dial service" %view% 2>nul | find "!folder!\dial-service-tray.exe" >nul
+if errorlevel 1 exit /b 0
+reg delete "%run%" /v "teldial dial service" /f %view% >nul 2>&1
+if errorlevel 1 set "failed=1"
 exit /b 0
 
 :remove_key

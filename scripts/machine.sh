@@ -8,6 +8,7 @@
 #   teldial_machine_runs ARCH     true when ARCH (i686 or x86_64) executes here
 #   teldial_machine_why_not ARCH  why it does not, one line
 #   teldial_runnable_arches       the runnable ones, the primary (i686) first
+#   teldial_chosen_arch           the one a script should run (see below)
 #
 # The answers are kept in the environment, so nested scripts probe only once.
 
@@ -91,4 +92,24 @@ teldial_runnable_arches() {
     teldial_machine_runs "$arch" && printf '%s\n' "$arch"
   done
   return 0
+}
+
+# The build a script runs when it runs one: TELDIAL_ARCH when set, otherwise
+# the first this machine runs. Prints nothing, with the reason on standard
+# error, when that cannot run here.
+teldial_chosen_arch() {
+  local arch=${TELDIAL_ARCH:-} runnable
+  if [ -z "$arch" ]; then
+    runnable=$(teldial_runnable_arches)
+    arch=${runnable%%$'\n'*}
+  fi
+  if [ -z "$arch" ]; then
+    echo "neither build can run on this machine: $(teldial_machine_why_not i686); $(teldial_machine_why_not x86_64)" >&2
+    return 1
+  fi
+  if ! teldial_machine_runs "$arch"; then
+    echo "the $arch programs cannot run here: $(teldial_machine_why_not "$arch")" >&2
+    return 1
+  fi
+  echo "$arch"
 }

@@ -17,6 +17,7 @@ struct WatchedProcess {
 };
 
 static const CommandTemplate* preparedCommand;
+static CommandTemplate parsedCommand;
 static wchar_t programPath[kMaxCommandLine];
 static char16_t commandLine[kMaxCommandLine];
 static WatchedProcess watched[kWatchedLimit];
@@ -32,13 +33,13 @@ bool PrepareDialCommand(const CommandTemplate* command) {
   const wchar_t* program = reinterpret_cast<const wchar_t*>(CommandWord(*command, 0));
   DWORD length = SearchPathW(nullptr, program, L".exe", kMaxCommandLine, programPath, nullptr);
   if (length == 0 || length >= kMaxCommandLine) {
-    fwprintf(stderr, L"dial-service: the --exec program %ls is not found\n", program);
+    ReportProblemAbout("the --exec program ", program, " is not found");
     return false;
   }
   // Only real executables: Windows hands anything else (a batch file, also one
   // named with trailing dots or blanks) to cmd.exe, a shell after all.
   if (!EndsWithIgnoringCase(programPath, L".exe") && !EndsWithIgnoringCase(programPath, L".com")) {
-    fwprintf(stderr, L"dial-service: the --exec program %ls is not an .exe or .com program\n", program);
+    ReportProblemAbout("the --exec program ", program, " is not an .exe or .com program");
     return false;
   }
   preparedCommand = command;
@@ -116,3 +117,23 @@ void FinishDialCommands(unsigned long timeoutMs) {
     ForgetWatched(0);
   }
 }
+
+static int PrepareProgramSink(const ServiceOptions& options) {
+  TemplateError error = ParseCommandTemplate(options.command, &parsedCommand);
+  if (error != kTemplateParsed) {
+    ReportProblem("the --exec command %s", DescribeTemplateError(error));
+    return 2;
+  }
+  if (PrepareDialCommand(&parsedCommand)) return 0;
+  FreeCommandTemplate(&parsedCommand);
+  return 1;
+}
+
+static void FinishProgramSink(unsigned long timeoutMs) {
+  FinishDialCommands(timeoutMs);
+  preparedCommand = nullptr;
+  FreeCommandTemplate(&parsedCommand);
+}
+
+const NumberSink kProgramSink = {"program",          PrepareProgramSink, RunDialCommand, DialCommandsRunning,
+                                 CheckDialCommands, FinishProgramSink};

@@ -7,7 +7,9 @@
 // A started process gets no handle of the service and, if it is a console
 // program, a console of its own that is not shown.
 #include "command_template.h"
+#include "number_sinks.h"
 
+// kProgramSink's prepare splits the --exec template and calls this.
 // Finds the template's program the way Windows looks for a program (the
 // service's own folder, the current folder, the system folders, PATH; ".exe"
 // added when it has no extension) and keeps both for RunDialCommand; the

@@ -2,23 +2,24 @@
 // one UDP port of 127.0.0.1 and answers "ping" with "pong". Each "dial "
 // command is logged as it came, normalised to a dialable number, and answered
 // "ok", or "rejected" when no number is left. The dialing rules turn each
-// accepted number into what the phone system dials, which --exec hands to a
-// program. Everything else that arrives is ignored. It runs until it is
-// killed, or until --count commands have been served.
+// accepted number into what the phone system dials, which then goes to a
+// number sink: the log alone, a program (--exec) or an HTTP request (--http).
+// Everything else that arrives is ignored. It runs until it is stopped, or
+// until --count commands have been served. Two programs run it:
+// dial-service.exe in a console, dial-service-tray.exe in the background with
+// a notification-area icon.
 #include <winsock2.h>
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "command_runner_win.h"
-#include "command_template.h"
+#include "dial_service_win.h"
 #include "dial_requests.h"
 #include "dialing_rules.h"
+#include "number_sinks.h"
 #include "phone_number.h"
 #include "service_log_win.h"
 
@@ -28,88 +29,52 @@ static const int kServicePortCount = 20;
 static const int kReceiveBufferSize = 65536;
 // How often started commands are looked at while no datagram comes.
 static const int kCommandCheckMs = 100;
-// How long the end of a --count run waits for started commands to end.
-static const unsigned long kFinishWaitMs = 5000;
-
-struct Options {
-  int port;        // 0: the first free port of the service range
-  long count;      // 0: serve until killed
-  bool verbose;    // also log pings and ignored datagrams
-  const wchar_t* command;  // the --exec template, or null
-  DialingRules rules;
-};
 
 static char receiveBuffer[kReceiveBufferSize];
 static char logText[4 * kReceiveBufferSize + 1];
 static NormalizedNumber number;
 static char dialled[kMaxDialledLength + 1];
 static DialingRules rules;
-static CommandTemplate command;
+static const NumberSink* sink;
+static SOCKET serviceSocket = INVALID_SOCKET;
+static volatile LONG stopRequested;
 
-static void PrintUsage() {
-  fprintf(stderr,
-          "usage: dial-service [--port N] [--count N] [--verbose] [--exec COMMAND]\n"
-          "         [--country CC [--area AREA] [--outside PREFIX] [--national-prefix P]\n"
-          "          [--international-prefix P]]\n"
-          "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
-          "  --count N       end after N dial commands (default: run until killed)\n"
-          "  --verbose       also log every ping and every ignored datagram\n"
-          "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
-          "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
-          "                  words, double quotes group them, \"\" inside quotes is one\n"
-          "                  quote, {number} in an argument becomes the number dialled\n"
-          "                  (default: only log the number)\n"
-          "  --country CC    dialing rules for a phone in country CC: a number in\n"
-          "                  international form (+...) is dialled the way the phone\n"
-          "                  system here needs it; one without \"+\" as it stands\n"
-          "  --area AREA     the phone's area code, left off the numbers in that area\n"
-          "  --outside PREFIX           dialled first, for an outside line (default none)\n"
-          "  --national-prefix P        dialled before a national number (default 0)\n"
-          "  --international-prefix P   dialled before a number abroad (default 00)\n",
-          kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
-}
+static const char kUsageFormat[] =
+    "usage: %s [--port N] [--count N] [--verbose] [--log-size KB]\n"
+    "       [--exec COMMAND | --http URL [--http-... options]]\n"
+    "       [--country CC [--area AREA] [--outside PREFIX] [--national-prefix P]\n"
+    "        [--international-prefix P]]\n"
+    "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
+    "  --count N       end after N dial commands (default: run until stopped)\n"
+    "  --verbose       also log every ping and every ignored datagram\n"
+    "  --log-size KB   dial-service-tray.exe's log file is renamed to .old\n"
+    "                  beyond this size (default 1024)\n"
+    "  --exec COMMAND  start COMMAND without a shell for each accepted number, for\n"
+    "                  example --exec \"phone.exe --call {number}\": blanks separate\n"
+    "                  words, double quotes group them, \"\" inside quotes is one\n"
+    "                  quote, {number} in an argument becomes the number dialled\n"
+    "  --country CC    dialing rules for a phone in country CC: a number in\n"
+    "                  international form (+...) is dialled the way the phone\n"
+    "                  system here needs it; one without \"+\" as it stands\n"
+    "    --area AREA                the phone's area code, left off numbers in that area\n"
+    "    --outside PREFIX           dialled first, for an outside line (default none)\n"
+    "    --national-prefix P        dialled before a national number (default 0)\n"
+    "    --international-prefix P   dialled before a number abroad (default 00)\n"
+    "  --http URL      one HTTP or HTTPS request for each accepted number; {number}\n"
+    "                  in the URL becomes the number percent-encoded (+ as %%2B)\n"
+    "    --http-method GET|POST       (default GET)\n"
+    "    --http-body TEXT             the POST body, {number} as it is\n"
+    "    --http-header \"Name: value\"  an extra header, may be repeated\n"
+    "    --http-user USER             for Basic or Digest, as the server asks\n"
+    "    --http-password PASSWORD     or --http-password-env VARIABLE\n"
+    "    --http-timeout MS            (default 5000)\n"
+    "    --http-insecure              accept any certificate (a phone's self-signed one)\n"
+    "  (default: only log the number)\n";
 
-static bool ParseNumber(const wchar_t* text, long low, long high, long* value) {
-  wchar_t* end = nullptr;
-  long parsed = wcstol(text, &end, 10);
-  if (end == text || *end != 0 || parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
-
-// False for options that cannot serve; problem then says why, or is empty
-// when the usage alone says it.
-static bool ParseOptions(int argc, wchar_t** argv, Options* options, char* problem, size_t size) {
-  *options = Options{0, 0, false, nullptr, {}};
-  InitDialingRules(&options->rules);
-  problem[0] = 0;
-  for (int i = 1; i < argc; i++) {
-    long value = 0;
-    DialingRule rule = DialingRuleOfOption(reinterpret_cast<const char16_t*>(argv[i]));
-    if (rule != kRuleCount) {
-      if (i + 1 == argc) {
-        snprintf(problem, size, "%s needs a value", DialingRuleOption(rule));
-        return false;
-      }
-      if (!SetDialingRule(&options->rules, rule, reinterpret_cast<const char16_t*>(argv[++i]), problem, size))
-        return false;
-    } else if (wcscmp(argv[i], L"--verbose") == 0) {
-      options->verbose = true;
-    } else if (wcscmp(argv[i], L"--port") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 1, 65535, &value)) {
-      options->port = int(value);
-      i++;
-    } else if (wcscmp(argv[i], L"--count") == 0 && i + 1 < argc &&
-               ParseNumber(argv[i + 1], 1, 0x7FFFFFFF, &value)) {
-      options->count = value;
-      i++;
-    } else if (wcscmp(argv[i], L"--exec") == 0 && i + 1 < argc && !options->command) {
-      options->command = argv[i + 1];
-      i++;
-    } else {
-      return false;
-    }
-  }
-  return CheckDialingRules(options->rules, problem, size);
+size_t FormatUsage(const char* program, char* text, size_t size) {
+  int length = snprintf(text, size, kUsageFormat, program, kFirstServicePort,
+                        kFirstServicePort + kServicePortCount - 1);
+  return length < 0 ? 0 : size_t(length);
 }
 
 static bool BindLoopback(SOCKET service, int port) {
@@ -146,8 +111,7 @@ static void Answer(SOCKET service, const sockaddr_in& client, const char* text) 
 }
 
 // Everything the service does with a number happens here. The dialer is
-// answered before the command starts, so that it never waits for a process
-// start.
+// answered before the sink gets the number, so that it never waits for it.
 static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
   FormatNumberForLog(raw, length, logText, sizeof logText);
   LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client.sin_port)));
@@ -166,7 +130,7 @@ static void HandleDial(SOCKET service, const char* raw, size_t length, const soc
   else
     LogLine("number %s dialled %s (%s)", number.digits, dialled, DescribeDialForm(form));
   Answer(service, client, kDialAnswer);
-  RunDialCommand(dialled);
+  sink->deliver(dialled);
 }
 
 static void LogPing(const sockaddr_in& client) { LogLine("ping (from port %u)", unsigned(ntohs(client.sin_port))); }
@@ -175,10 +139,10 @@ static void LogIgnored(int length, const sockaddr_in& client) {
   LogLine("ignored %d bytes (from port %u)", length, unsigned(ntohs(client.sin_port)));
 }
 
-// Waits for the next datagram; while started commands run, it looks at them
-// every kCommandCheckMs. False when nothing came.
+// Waits for the next datagram; while the sink is busy, it looks at it every
+// kCommandCheckMs. False when nothing came.
 static bool AwaitDatagram(SOCKET service) {
-  if (!DialCommandsRunning()) return true;
+  if (!sink->busy()) return true;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(service, &readable);
@@ -186,7 +150,7 @@ static bool AwaitDatagram(SOCKET service) {
   int ready = select(0, &readable, nullptr, nullptr, &wait);
   // A failed wait must not turn into a blocking receive that stops the checks.
   if (ready < 0) Sleep(kCommandCheckMs);
-  CheckDialCommands();
+  sink->check();
   return ready > 0;
 }
 
@@ -197,9 +161,10 @@ static bool IsPassingError(int error) {
   return error == WSAECONNRESET || error == WSAEMSGSIZE || error == WSAENETRESET || error == WSAEINTR;
 }
 
-static int Serve(SOCKET service, const Options& options) {
+static int Serve(SOCKET service, const ServiceOptions& options) {
   long served = 0;
   for (;;) {
+    if (stopRequested) return 0;
     if (!AwaitDatagram(service)) continue;
     sockaddr_in client = {};
     int clientLength = sizeof client;
@@ -207,8 +172,9 @@ static int Serve(SOCKET service, const Options& options) {
                             &clientLength);
     if (received == SOCKET_ERROR) {
       int error = WSAGetLastError();
+      if (stopRequested) return 0;
       if (IsPassingError(error)) continue;
-      fprintf(stderr, "dial-service: receive failed, error %d\n", error);
+      LogLine("receive failed, error %d", error);
       return 1;
     }
     Request request = ParseRequest(receiveBuffer, size_t(received));
@@ -225,54 +191,44 @@ static int Serve(SOCKET service, const Options& options) {
   }
 }
 
-// The --exec template, split and its program found; 0 when there is none, else
-// the exit code for a template that cannot serve.
-static int PrepareCommand(const wchar_t* text) {
-  if (!text) return 0;
-  TemplateError error = ParseCommandTemplate(reinterpret_cast<const char16_t*>(text), &command);
-  if (error != kTemplateParsed) {
-    fprintf(stderr, "dial-service: the --exec command %s\n", DescribeTemplateError(error));
-    PrintUsage();
-    return 2;
-  }
-  return PrepareDialCommand(&command) ? 0 : 1;
-}
-
-int wmain(int argc, wchar_t** argv) {
-  // Lines end in "\n" alone, also in a pipe: scripts on other systems read them.
-  _setmode(_fileno(stdout), _O_BINARY);
-  Options options;
-  char problem[160];
-  if (!ParseOptions(argc, argv, &options, problem, sizeof problem)) {
-    if (problem[0]) fprintf(stderr, "dial-service: %s\n", problem);
-    PrintUsage();
-    return 2;
-  }
+int StartService(const ServiceOptions& options, const NumberSink& chosen, int* port) {
+  sink = &chosen;
   rules = options.rules;
-  if (int failure = PrepareCommand(options.command)) return failure;
+  if (int failure = sink->prepare(options)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    fprintf(stderr, "dial-service: Windows Sockets cannot be started\n");
+    ReportProblem("Windows Sockets cannot be started");
+    sink->finish(0);
     return 1;
   }
-  int port = 0;
-  SOCKET service = OpenServiceSocket(options.port, &port);
-  if (service == INVALID_SOCKET) {
-    if (options.port)
-      fprintf(stderr, "dial-service: cannot listen on 127.0.0.1:%d\n", options.port);
-    else
-      fprintf(stderr, "dial-service: every port of %d-%d is taken\n", kFirstServicePort,
-              kFirstServicePort + kServicePortCount - 1);
-    WSACleanup();
-    return 1;
-  }
-  printf("dial-service: listening on 127.0.0.1:%d\n", port);
-  fflush(stdout);
-
-  int result = Serve(service, options);
-  FinishDialCommands(kFinishWaitMs);
-  FreeCommandTemplate(&command);
-  closesocket(service);
+  serviceSocket = OpenServiceSocket(options.port, port);
+  if (serviceSocket != INVALID_SOCKET) return 0;
+  if (options.port)
+    ReportProblem("cannot listen on 127.0.0.1:%d", options.port);
+  else
+    ReportProblem("every port of %d-%d is taken", kFirstServicePort, kFirstServicePort + kServicePortCount - 1);
+  sink->finish(0);
   WSACleanup();
-  return result;
+  return 1;
+}
+
+int ServeDialRequests(const ServiceOptions& options) { return Serve(serviceSocket, options); }
+
+void StopService() {
+  InterlockedExchange(&stopRequested, 1);
+  // A datagram to ourselves wakes the receive; closing the socket under it is
+  // not something every Windows Sockets version reports.
+  SOCKET waker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in self = {};
+  int length = sizeof self;
+  if (waker != INVALID_SOCKET && getsockname(serviceSocket, reinterpret_cast<sockaddr*>(&self), &length) == 0)
+    sendto(waker, "", 0, 0, reinterpret_cast<const sockaddr*>(&self), length);
+  if (waker != INVALID_SOCKET) closesocket(waker);
+}
+
+void EndService(unsigned long finishWaitMs) {
+  sink->finish(finishWaitMs);
+  closesocket(serviceSocket);
+  serviceSocket = INVALID_SOCKET;
+  WSACleanup();
 }

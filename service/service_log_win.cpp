@@ -5,21 +5,107 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "dial_requests.h"
 
-void LogLine(const char* format, ...) {
+// The HTTP worker logs too: a line is written whole under this lock.
+static SRWLOCK logLock = SRWLOCK_INIT;
+static HANDLE logFile = INVALID_HANDLE_VALUE;
+static wchar_t logPath[MAX_PATH];
+static wchar_t oldLogPath[MAX_PATH + 4];
+static size_t logLimit;
+static size_t logSize;
+static char problemText[1024];
+
+static HANDLE OpenLogFile() {
+  HANDLE file = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  LARGE_INTEGER size = {};
+  if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) logSize = size_t(size.QuadPart);
+  return file;
+}
+
+bool LogToFile(const wchar_t* path, size_t limitBytes) {
+  if (wcslen(path) >= MAX_PATH) return false;
+  wcscpy(logPath, path);
+  wcscpy(oldLogPath, path);
+  wcscat(oldLogPath, L".old");
+  logLimit = limitBytes;
+  logFile = OpenLogFile();
+  return logFile != INVALID_HANDLE_VALUE;
+}
+
+// A line that would take the file beyond the limit goes into a fresh one; the
+// full file stays as ".old" until the next turn.
+static void WriteToFile(const char* text, size_t length) {
+  if (logSize > 0 && logSize + length > logLimit) {
+    CloseHandle(logFile);
+    MoveFileExW(logPath, oldLogPath, MOVEFILE_REPLACE_EXISTING);
+    logSize = 0;
+    logFile = OpenLogFile();
+    if (logFile == INVALID_HANDLE_VALUE) return;
+  }
+  DWORD written = 0;
+  WriteFile(logFile, text, DWORD(length), &written, nullptr);
+  logSize += written;
+}
+
+static void WriteLine(const char* format, va_list arguments) {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  printf("%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-         now.wSecond, now.wMilliseconds);
+  char stamp[32];
+  int stampLength = snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth,
+                             now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  if (logFile == INVALID_HANDLE_VALUE) {
+    fputs(stamp, stdout);
+    vprintf(format, arguments);
+    printf("\n");
+    fflush(stdout);
+    return;
+  }
+  va_list measure;
+  va_copy(measure, arguments);
+  int length = vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return;
+  size_t size = size_t(stampLength) + size_t(length) + 2;
+  char* line = static_cast<char*>(malloc(size));
+  if (!line) return;
+  memcpy(line, stamp, size_t(stampLength));
+  vsnprintf(line + stampLength, size - size_t(stampLength), format, arguments);
+  line[size - 2] = '\n';
+  WriteToFile(line, size - 1);
+  free(line);
+}
+
+void LogLine(const char* format, ...) {
+  AcquireSRWLockExclusive(&logLock);
   va_list arguments;
   va_start(arguments, format);
-  vprintf(format, arguments);
+  WriteLine(format, arguments);
   va_end(arguments);
-  printf("\n");
-  fflush(stdout);
+  ReleaseSRWLockExclusive(&logLock);
 }
+
+void ReportProblem(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(problemText, sizeof problemText, format, arguments);
+  va_end(arguments);
+  if (logFile == INVALID_HANDLE_VALUE)
+    fprintf(stderr, "dial-service: %s\n", problemText);
+  else
+    LogLine("%s", problemText);
+}
+
+void ReportProblemAbout(const char* before, const wchar_t* text, const char* after) {
+  char* utf8 = LogTextFromUtf16(reinterpret_cast<const char16_t*>(text), wcslen(text));
+  ReportProblem("%s%s%s", before, utf8 ? utf8 : "?", after);
+  free(utf8);
+}
+
+const char* ReportedProblem() { return problemText; }
 
 char* LogTextFromUtf16(const char16_t* text, size_t length) {
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(text);

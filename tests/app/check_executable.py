@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Checks that the built programs are single dependency-free Windows
 executables for the build's processor: PE32 for i386 in the 32-bit build,
-PE32+ for AMD64 in the 64-bit one, the expected subsystem, no link time stamp,
-and imports from Windows system DLLs only (no mingw runtime DLL).
+PE32+ for AMD64 in the 64-bit one, the expected subsystem (dial-service-tray.exe
+is a GUI program, which Windows starts without a console window, from the Run
+key or from Explorer), no link time stamp, and imports from Windows system DLLs
+only (no mingw runtime DLL).
 
-    check_executable.py i686|x86_64 teldial.exe dial-service.exe
+    check_executable.py i686|x86_64 teldial.exe dial-service.exe dial-service-tray.exe
 """
 import sys
 import unittest
@@ -62,11 +64,19 @@ class DialService(Executable, unittest.TestCase):
     name = "dial-service"
     subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI
 
+    def test_requests_through_winhttp(self):
+        self.assertIn(b"WINHTTP.dll".lower(), {entry.dll.lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT})
+
+
+class DialServiceTray(DialService):
+    name = "dial-service-tray"
+    subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI
+
 
 if __name__ == "__main__":
-    if len(sys.argv) < 4 or sys.argv[1] not in FORMATS:
+    if len(sys.argv) < 5 or sys.argv[1] not in FORMATS:
         sys.exit(__doc__)
     arch = sys.argv.pop(1)
-    programs["teldial"] = sys.argv.pop(1)
-    programs["dial-service"] = sys.argv.pop(1)
+    for name in ("teldial", "dial-service", "dial-service-tray"):
+        programs[name] = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -14,7 +14,7 @@ mkdir -p "$again/other sources"
 tar -C "$source_dir" --exclude=./build --exclude=./.deps --exclude=./.git -cf - . | tar -C "$again/other sources" -xf -
 cmake -S "$again/other sources" -B "$again/other folder" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTELDIAL_MIMALLOC_SOURCE_DIR="$mimalloc" >/dev/null || exit 1
-cmake --build "$again/other folder" --target teldial dial-service >/dev/null || exit 1
+cmake --build "$again/other folder" --target teldial dial-service dial-service-tray >/dev/null || exit 1
 
 failed=0
 for program in "$@"; do

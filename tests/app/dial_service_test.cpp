@@ -6,180 +6,18 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fake_dial_service_win.h"
+#include "service_process_win.h"
 #include "service/dial_requests.h"
 
-#ifndef DIAL_SERVICE_EXE
-#error "DIAL_SERVICE_EXE must name the built dial-service.exe"
-#endif
 #ifndef PRINT_ARGUMENTS_EXE
 #error "PRINT_ARGUMENTS_EXE must name the built print_arguments.exe"
 #endif
 
 namespace {
-std::wstring WindowsPath(const wchar_t* unixPath) {
-  std::wstring path = std::wstring(L"Z:") + unixPath;
-  for (wchar_t& c : path)
-    if (c == L'/') c = L'\\';
-  return path;
-}
-
-// dial-service.exe with its output read by a thread of the test all along, so
-// that a service that logs a lot never stalls on a full pipe.
-class ServiceProcess {
- public:
-  ServiceProcess() = default;
-  ServiceProcess(const ServiceProcess&) = delete;
-  ServiceProcess& operator=(const ServiceProcess&) = delete;
-  ~ServiceProcess() {
-    DWORD exitCode = 0;
-    if (process_) Finish(0, &exitCode);
-  }
-
-  bool Start(const std::wstring& options) {
-    std::wstring program = WindowsPath(DIAL_SERVICE_EXE);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    std::wstring line = L"\"" + program + L"\" " + options;
-    std::vector<wchar_t> text(line.begin(), line.end());
-    text.push_back(0);
-    PROCESS_INFORMATION info = {};
-    BOOL started = CreateProcessW(program.c_str(), text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                  nullptr, &startup, &info);
-    CloseHandle(writeEnd);
-    if (!started) {
-      CloseHandle(readEnd);
-      return false;
-    }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    reader_ = std::thread([this, readEnd] {
-      char chunk[4096];
-      DWORD got = 0;
-      while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        std::lock_guard<std::mutex> hold(lock_);
-        output_.append(chunk, got);
-        changed_.notify_all();
-      }
-      CloseHandle(readEnd);
-      std::lock_guard<std::mutex> hold(lock_);
-      closed_ = true;
-      changed_.notify_all();
-    });
-    return true;
-  }
-
-  // Whether the output holds text, waiting for it up to timeoutMs.
-  bool WaitForText(const std::string& text, DWORD timeoutMs) {
-    std::unique_lock<std::mutex> hold(lock_);
-    return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                             [&] { return output_.find(text) != std::string::npos || closed_; }) &&
-           output_.find(text) != std::string::npos;
-  }
-
-  std::string FirstLine(DWORD timeoutMs) {
-    WaitForText("\n", timeoutMs);
-    std::lock_guard<std::mutex> hold(lock_);
-    return output_.substr(0, output_.find('\n'));
-  }
-
-  // Everything printed until the service ended (or was ended after timeoutMs).
-  std::string Finish(DWORD timeoutMs, DWORD* exitCode) {
-    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
-    GetExitCodeProcess(process_, exitCode);
-    CloseHandle(process_);
-    process_ = nullptr;
-    // The pipe closes when the service and every process that holds its end have gone.
-    if (reader_.joinable()) reader_.join();
-    std::lock_guard<std::mutex> hold(lock_);
-    return output_;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-  std::thread reader_;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::string output_;
-  bool closed_ = false;
-};
-
-class Client {
- public:
-  Client() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    DWORD waitMs = 2000;
-    setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&waitMs), sizeof waitMs);
-  }
-  ~Client() {
-    closesocket(socket_);
-    WSACleanup();
-  }
-  void Send(int port, const std::string& bytes) {
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(u_short(port));
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(socket_, bytes.data(), int(bytes.size()), 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
-  }
-  // The next answer, or "(none)" after 2 s.
-  std::string Receive() {
-    char buffer[65536];
-    int received = recv(socket_, buffer, sizeof buffer, 0);
-    return received < 0 ? "(none)" : std::string(buffer, size_t(received));
-  }
-
- private:
-  SOCKET socket_;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
-// "2024-05-01 12:34:56.789 " and the rest of the line.
-bool HasTimeStamp(const std::string& line) {
-  if (line.size() < 24) return false;
-  const char* pattern = "dddd-dd-dd dd:dd:dd.ddd ";
-  for (size_t i = 0; i < 24; i++)
-    if (pattern[i] == 'd' ? !isdigit((unsigned char)line[i]) : line[i] != pattern[i]) return false;
-  return true;
-}
-
-// The lines of a service log without their time stamps, each checked to have one.
-std::vector<std::string> LogEntries(const std::vector<std::string>& lines) {
-  std::vector<std::string> entries;
-  for (const std::string& line : lines) {
-    EXPECT_TRUE(HasTimeStamp(line)) << line.substr(0, 80);
-    entries.push_back(line.size() < 24 ? line : line.substr(24));
-  }
-  return entries;
-}
-
-bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
-
 // The whole file, or "(missing)" when it cannot be opened.
 std::string FileText(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -198,12 +36,6 @@ std::string Utf8(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
   result.resize(size_t(bytes) - 1);
   return result;
-}
-
-size_t Count(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
-  return count;
 }
 }  // namespace
 
@@ -416,17 +248,22 @@ TEST(DialServiceProgram, RefusesBadOptionsAndATakenPort) {
     std::string message;
   };
   const Case cases[] = {
-      {L"--port", 2, "usage: dial-service"},
-      {L"--port 0", 2, "usage: dial-service"},
-      {L"--port 70000", 2, "usage: dial-service"},
-      {L"--count x", 2, "usage: dial-service"},
-      {L"--colour", 2, "usage: dial-service"},
+      {L"--port", 2, "dial-service: --port needs a value\n"},
+      {L"--port 0", 2, "dial-service: --port 0 is not a number from 1 to 65535\n"},
+      {L"--port 70000", 2, "dial-service: --port 70000 is not a number from 1 to 65535\n"},
+      {L"--count x", 2, "dial-service: --count x is not a number from 1 to 2147483647\n"},
+      {L"--colour", 2, "dial-service: unknown option --colour (--help lists them)\n"},
+      {L"--help", 0, "usage: dial-service [--port N] [--count N]"},
+      {L"--http 192.0.2.10/dial?n={number}", 2, "has no http:// or https:// in front\n"},
+      {L"--http http://192.0.2.10/?n={number} --http-header NoColon", 2, "has no colon between name and value\n"},
+      {L"--http http://192.0.2.10/?n={number} --http-user a --http-password-env TELDIAL_NO_SUCH_VARIABLE", 2,
+       "the environment variable TELDIAL_NO_SUCH_VARIABLE of --http-password-env is not set\n"},
       {L"--port 20107", 1, "cannot listen on 127.0.0.1:20107"},
-      {L"--port 20108 --exec", 2, "--exec COMMAND"},
+      {L"--port 20108 --exec", 2, "dial-service: --exec needs a value\n"},
       {L"--port 20108 --exec \"\"", 2, "the --exec command names no program"},
       {L"--port 20108 --exec \"\\\"open {number}\"", 2, "the --exec command leaves a double quote open"},
       {L"--port 20108 --exec \"phone.exe --call\"", 2, "the --exec command has no {number} in any argument"},
-      {L"--port 20108 --exec \"a.exe {number}\" --exec \"b.exe {number}\"", 2, "usage: dial-service"},
+      {L"--port 20108 --exec \"a.exe {number}\" --exec \"b.exe {number}\"", 2, "--exec is given twice\n"},
       {L"--port 20108 --exec \"\\\"Z:\\no such folder\\phone.exe\\\" {number}\"", 1,
        "the --exec program Z:\\no such folder\\phone.exe is not found"},
       {L"--port 20108 --exec \"\\\"" + batch + L"\\\" {number}\"", 1, "is not an .exe or .com program"},
@@ -440,6 +277,7 @@ TEST(DialServiceProgram, RefusesBadOptionsAndATakenPort) {
     EXPECT_EQ(c.exitCode, exitCode) << output;
     EXPECT_NE(std::string::npos, output.find(c.message)) << output;
     EXPECT_EQ(std::string::npos, output.find("listening")) << output;
+    if (c.exitCode == 2) EXPECT_EQ(1u, Count(output, "\n")) << "one line names the problem\n" << output;
   }
   DeleteFileW(batch.c_str());
 }

@@ -3,7 +3,9 @@
 # folder whose path has a space and an ampersand, register the phone links for the current user
 # and for all users and read every value back, open a tel: link the way a
 # browser does (ShellExecute through `start`) with the reference service
-# running, then unregister and check that nothing is left.
+# running, start the background service at logon through the Run key with
+# options that hold quotes, blanks and an ampersand, then unregister and check
+# that nothing is left.
 #
 #   install_test.sh i686|x86_64 path/to/teldial-<version>-win32.zip (or -win64.zip)
 #
@@ -65,7 +67,7 @@ teldial_prepare_prefix || exit 1
 wineserver -p >/dev/null 2>&1 </dev/null
 folder_unix="$WINEPREFIX/drive_c/R&D tools/$name"
 /usr/bin/python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c/R&D tools/"
-for file in teldial.exe dial-service.exe register.cmd unregister.cmd README.md LICENSE; do
+for file in teldial.exe dial-service.exe dial-service-tray.exe register.cmd unregister.cmd README.md LICENSE; do
   check "package holds $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
 done
 folder="C:\\R&D tools\\$name"
@@ -109,6 +111,21 @@ check_registered HKLM
 run_script register.cmd /x >/dev/null
 check "register.cmd with a wrong option" 2 "$?"
 
+echo "== register.cmd /logon: the background service from the Run key"
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+run_script register.cmd /logon --port 20005 --http "http://192.0.2.10/cgi/dial?n={number}" \
+  --http-header "X-Note: R&D" --http-user alice --http-password-env PHONE_PASSWORD >/dev/null
+check "register.cmd /logon exit code" 0 "$?"
+# Wine quotes only the arguments with blanks when it makes the command line;
+# the tray program quotes each by the Windows rules when it writes the value.
+check "Run value starts the tray program with the options as given" \
+  "\"$folder\\dial-service-tray.exe\" --port 20005 --http http://192.0.2.10/cgi/dial?n={number} --http-header \"X-Note: R&D\" --http-user alice --http-password-env PHONE_PASSWORD" \
+  "$(reg_value "$run_key" "teldial dial service")"
+check_registered HKCU
+run_script register.cmd /logon >/dev/null
+check "register.cmd /logon without options" "\"$folder\\dial-service-tray.exe\"" \
+  "$(reg_value "$run_key" "teldial dial service")"
+
 echo "== a tel: link opened like a browser does"
 log="$work/service.log"
 : >"$log"
@@ -138,6 +155,12 @@ check "another program's callto handler kept" "$other" \
   "$(reg_value 'HKCU\Software\Classes\callto\shell\open\command' "(Default)")"
 wine reg delete 'HKCU\Software\Classes\callto' /f </dev/null >/dev/null 2>&1
 check_unregistered HKCU
+check "Run value removed" no "$(value_exists "$run_key" "teldial dial service")"
+# A Run value of that name that starts another program stays.
+wine reg add "$run_key" /v "teldial dial service" /d '"C:\Other\tray.exe"' /f </dev/null >/dev/null 2>&1
+run_script unregister.cmd >/dev/null
+check "another program's Run value kept" '"C:\Other\tray.exe"' "$(reg_value "$run_key" "teldial dial service")"
+wine reg delete "$run_key" /v "teldial dial service" /f </dev/null >/dev/null 2>&1
 check "HKLM untouched by the per-user removal" yes "$(key_exists 'HKLM\Software\Classes\tel')"
 run_script unregister.cmd /all
 check "unregister.cmd /all exit code" 0 "$?"

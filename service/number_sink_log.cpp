@@ -1,0 +1,17 @@
+// The service without --exec or --http: the "number ..." line of the log is
+// the whole delivery.
+#include "number_sinks.h"
+
+static int PrepareNothing(const ServiceOptions&) { return 0; }
+static void DeliverNothing(const char*) {}
+static bool NeverBusy() { return false; }
+static void CheckNothing() {}
+static void FinishNothing(unsigned long) {}
+
+const NumberSink kLogOnlySink = {"log", PrepareNothing, DeliverNothing, NeverBusy, CheckNothing, FinishNothing};
+
+const NumberSink& ChooseNumberSink(const ServiceOptions& options) {
+  if (options.command) return kProgramSink;
+  if (options.http.url) return kHttpSink;
+  return kLogOnlySink;
+}

@@ -1,0 +1,250 @@
+// dial-service-tray.exe, the service in the background, as a real GUI program
+// under Xvfb: its notification-area window and tooltip text, its menu, its log
+// file under %LOCALAPPDATA%\teldial (a fresh folder per test, handed down in
+// the environment), one instance per user, and its refusals in a message box.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+
+#include "processes_win.h"
+#include "service_process_win.h"
+
+#ifndef DIAL_SERVICE_TRAY_EXE
+#error "DIAL_SERVICE_TRAY_EXE must name the built dial-service-tray.exe"
+#endif
+
+namespace {
+const wchar_t kWindowClass[] = L"teldial-dial-service-tray";
+const UINT kIconMessage = WM_APP + 1;
+const WPARAM kOpenLogCommand = 1;
+const WPARAM kQuitCommand = 2;
+
+std::wstring TrayPath() { return WindowsPath(DIAL_SERVICE_TRAY_EXE); }
+
+// A fresh %LOCALAPPDATA% for the programs this test starts; the path their
+// log file will have.
+std::wstring FreshLogPath() {
+  static int folders;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"tray-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(++folders);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
+  return folder + L"\\teldial\\dial-service.log";
+}
+
+bool StartTray(const std::wstring& options, ProgramRun* run) {
+  return StartProgram(TrayPath(), L"\"" + TrayPath() + L"\" " + options, run);
+}
+
+// A tray left running by a failed check would make every later start a second one.
+struct EndedAtExit {
+  ProgramRun* run;
+  ~EndedAtExit() {
+    if (run->process) WaitForExit(run, 0);
+  }
+};
+
+// A real click (through the system's input queue) at a point of the screen.
+void ClickAt(int x, int y) {
+  SetCursorPos(x, y);
+  Sleep(200);
+  INPUT clicks[2] = {};
+  clicks[0].type = clicks[1].type = INPUT_MOUSE;
+  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, clicks, sizeof(INPUT));
+}
+
+struct WindowSearch {
+  DWORD processId;
+  const wchar_t* className;  // or null for any
+  const wchar_t* titlePart;  // or null for any
+  HWND found;
+};
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[128] = {}, title[512] = {};
+  GetClassNameW(window, className, 128);
+  GetWindowTextW(window, title, 512);
+  if ((!search->processId || owner == search->processId) &&
+      (!search->className || wcscmp(className, search->className) == 0) &&
+      (!search->titlePart || wcsstr(title, search->titlePart))) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND AwaitWindow(DWORD processId, const wchar_t* className, const wchar_t* titlePart, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    WindowSearch search = {processId, className, titlePart, nullptr};
+    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found || GetTickCount() - start > timeoutMs) return search.found;
+    Sleep(50);
+  }
+}
+
+std::wstring Title(HWND window) {
+  wchar_t title[512] = {};
+  GetWindowTextW(window, title, 512);
+  return title;
+}
+
+// The title once it holds part, or what it holds after timeoutMs.
+std::wstring AwaitTitle(HWND window, const std::wstring& part, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (Title(window).find(part) == std::wstring::npos && GetTickCount() - start < timeoutMs) Sleep(50);
+  return Title(window);
+}
+
+std::string ReadFileText(const std::wstring& path) {
+  std::string text;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(missing)";
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+  CloseHandle(file);
+  return text;
+}
+
+unsigned long long FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return ~0ULL;
+  return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+std::string Utf8(const std::wstring& text) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string result(size_t(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
+  result.resize(size_t(bytes) - 1);
+  return result;
+}
+}  // namespace
+
+TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
+  std::wstring log = FreshLogPath();
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20131", &tray));
+  HWND window = AwaitWindow(tray.processId, kWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window) << ReadFileText(log);
+  EXPECT_FALSE(IsWindowVisible(window)) << "no window of its own on the screen";
+  EXPECT_EQ(L"teldial: port 20131, no number yet", AwaitTitle(window, L"port", 5000));
+
+  Client client;
+  client.Send(20131, "dial tel:+49%205555%200123-0");
+  EXPECT_EQ("ok", client.Receive());
+  EXPECT_EQ(L"teldial: port 20131, last number +49555501230", AwaitTitle(window, L"+49", 5000));
+  client.Send(20131, "dial 0555 abc");
+  EXPECT_EQ("rejected", client.Receive());
+  client.Send(20131, "dial *31#0555");
+  EXPECT_EQ("ok", client.Receive());
+  EXPECT_EQ(L"teldial: port 20131, last number *31#0555", AwaitTitle(window, L"*31", 5000));
+
+  // A second start, also with other options, only says that one runs.
+  ProgramRun second;
+  ASSERT_TRUE(StartTray(L"--port 20132", &second));
+  HWND box = FindMessageBox(second.processId, 20000);
+  ASSERT_NE(nullptr, box);
+  EXPECT_NE(std::wstring::npos, MessageBoxText(box).find(L"already running for this user")) << Utf8(MessageBoxText(box));
+  PressOk(box);
+  EXPECT_EQ(1, WaitForExit(&second, 10000));
+  client.Send(20131, "ping");
+  EXPECT_EQ("pong", client.Receive()) << "the first one serves on";
+
+  // "Open log" shows the file in a program that can show text.
+  PostMessageW(window, WM_COMMAND, kOpenLogCommand, 0);
+  HWND viewer = AwaitWindow(0, nullptr, L"dial-service.log", 20000);
+  EXPECT_NE(nullptr, viewer) << "no window shows the log";
+  if (viewer) {
+    DWORD viewerProcessId = 0;
+    GetWindowThreadProcessId(viewer, &viewerProcessId);
+    HANDLE viewerProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, viewerProcessId);
+    PostMessageW(viewer, WM_CLOSE, 0, 0);
+    if (viewerProcess && WaitForSingleObject(viewerProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(viewerProcess, 0);
+    if (viewerProcess) CloseHandle(viewerProcess);
+  }
+
+  // A click on the icon opens the menu; a click on its second item, Quit,
+  // ends the program.
+  PostMessageW(window, kIconMessage, 1, WM_RBUTTONUP);
+  HWND menu = AwaitWindow(0, L"#32768", nullptr, 10000);
+  ASSERT_NE(nullptr, menu) << "no menu opened";
+  Sleep(300);
+  RECT area;
+  ASSERT_TRUE(GetWindowRect(menu, &area));
+  ClickAt((area.left + area.right) / 2, area.top + 3 * (area.bottom - area.top) / 4);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000)) << "Quit ends the program";
+  EXPECT_FALSE(IsWindow(window));
+
+  std::vector<std::string> entries = LogEntries(Lines(ReadFileText(log)));
+  ASSERT_GE(entries.size(), 8u) << ReadFileText(log);
+  EXPECT_EQ("dial-service-tray started, handing numbers to: log", entries[0]);
+  EXPECT_EQ("listening on 127.0.0.1:20131", entries[1]);
+  EXPECT_TRUE(StartsWith(entries[2], "dial tel:+49%205555%200123-0 (from port ")) << entries[2];
+  EXPECT_EQ("number +49555501230", entries[3]);
+  EXPECT_EQ("rejected: a character that has no place in a phone number at byte 6", entries[5]);
+  EXPECT_EQ("number *31#0555", entries[7]);
+  EXPECT_EQ("quit from the menu", entries[entries.size() - 2]);
+  EXPECT_EQ("dial-service-tray ended", entries.back());
+  EXPECT_EQ(0u, Count(ReadFileText(log), "cannot show the icon")) << "the icon is in the notification area";
+}
+
+TEST(DialServiceTray, KeepsItsLogFileBounded) {
+  std::wstring log = FreshLogPath();
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20133 --count 40 --log-size 1", &tray));
+  ASSERT_NE(nullptr, AwaitWindow(tray.processId, kWindowClass, nullptr, 20000));
+  Client client;
+  for (int i = 0; i < 40; i++) {
+    client.Send(20133, "dial 05555" + std::to_string(10000 + i));
+    EXPECT_EQ("ok", client.Receive());
+  }
+  EXPECT_EQ(0, WaitForExit(&tray, 20000)) << "--count ends it";
+  EXPECT_LE(FileSize(log), 1024u);
+  EXPECT_LE(FileSize(log + L".old"), 1024u);
+  EXPECT_GT(FileSize(log + L".old"), 512u) << "the older lines are kept";
+  std::string recent = ReadFileText(log);
+  EXPECT_NE(std::string::npos, recent.find("number 055551003")) << recent;
+  EXPECT_NE(std::string::npos, recent.find("dial-service-tray ended\n")) << recent;
+  EXPECT_EQ(std::string::npos, ReadFileText(log + L".old").find("number 0555510000"))
+      << "the oldest lines have gone";
+}
+
+TEST(DialServiceTray, RefusalsComeInAMessageBoxAndStartNothing) {
+  FreshLogPath();
+  struct Case {
+    std::wstring options;
+    long exitCode;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {L"--colour", 2, L"unknown option --colour (--help lists them)"},
+      {L"--http 192.0.2.10/dial", 2, L"the --http URL 192.0.2.10/dial has no http:// or https:// in front"},
+      {L"--port 20134 --exec \"phone.exe --call\"", 2, L"the --exec command has no {number} in any argument"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.options));
+    ProgramRun tray;
+    EndedAtExit guard = {&tray};
+    ASSERT_TRUE(StartTray(c.options, &tray));
+    HWND box = FindMessageBox(tray.processId, 20000);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(c.text, MessageBoxText(box));
+    EXPECT_EQ(nullptr, AwaitWindow(tray.processId, kWindowClass, nullptr, 0)) << "no icon, no service";
+    PressOk(box);
+    EXPECT_EQ(c.exitCode, WaitForExit(&tray, 10000));
+  }
+}

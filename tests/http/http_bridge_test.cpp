@@ -1,0 +1,385 @@
+// dial-service --http end to end: the real teldial.exe hands a number to the
+// real dial-service.exe, which makes its request to http_test_server.py on
+// 127.0.0.1 (started by run_http_tests.sh, which also makes the certificate).
+// Each request is checked byte for byte in the server's record.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+#include <psapi.h>
+
+#include <string>
+#include <vector>
+
+#include "processes_win.h"
+#include "service_process_win.h"
+
+namespace {
+// The test server's ports; see run_http_tests.sh.
+const int kBasicPort = 18431;
+const int kDigestPort = 18432;
+const int kDigestMd5Port = 18433;
+const int kDigest2617Port = 18434;
+const int kStatus500Port = 18435;
+const int kSlowPort = 18436;
+const int kTlsOpenPort = 18437;
+const int kOpenPort = 18438;
+const int kNothingPort = 18439;
+const int kTlsDigestPort = 18440;
+
+struct Recorded {
+  int port;
+  int answer;
+  std::string auth;  // the server's verdict on the credentials
+  std::string raw;   // request line, headers, empty line, body
+};
+
+std::string ReadWholeFile(const std::wstring& path) {
+  std::string text;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+  CloseHandle(file);
+  return text;
+}
+
+// The test server appends to this file, named by the driver script.
+std::string ReadRecordFile() {
+  wchar_t unixPath[1024];
+  DWORD length = GetEnvironmentVariableW(L"HTTP_TEST_RECORD", unixPath, 1024);
+  if (length == 0 || length >= 1024) return "";
+  return ReadWholeFile(WindowsPath(unixPath));
+}
+
+// The server's record from a point on: each test reads only what it caused.
+class Record {
+ public:
+  Record() : start_(ReadRecordFile().size()) {}
+
+  std::vector<Recorded> Requests() {
+    std::string text = ReadRecordFile().substr(start_);
+    std::vector<Recorded> requests;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) break;
+      char mode[64] = {}, auth[64] = {};
+      Recorded request = {};
+      size_t length = 0;
+      if (sscanf(text.substr(at, end - at).c_str(), "=== port=%d mode=%63s answer=%d auth=%63s length=%zu",
+                 &request.port, mode, &request.answer, auth, &length) != 5 ||
+          end + 1 + length > text.size())
+        break;
+      request.auth = auth;
+      request.raw = text.substr(end + 1, length);
+      requests.push_back(request);
+      at = end + 1 + length + 1;
+    }
+    return requests;
+  }
+
+  // Waits until count requests are recorded (or timeoutMs passed).
+  std::vector<Recorded> Await(size_t count, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    std::vector<Recorded> requests = Requests();
+    while (requests.size() < count && GetTickCount() - start < timeoutMs) {
+      Sleep(50);
+      requests = Requests();
+    }
+    return requests;
+  }
+
+ private:
+  size_t start_;
+};
+
+std::string RequestLine(const Recorded& request) { return request.raw.substr(0, request.raw.find("\r\n")); }
+
+std::string Header(const Recorded& request, const std::string& name) {
+  std::string head = request.raw.substr(0, request.raw.find("\r\n\r\n") + 2);
+  size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "(none)";
+  at += 4 + name.size();
+  return head.substr(at, head.find("\r\n", at) - at);
+}
+
+std::string Body(const Recorded& request) { return request.raw.substr(request.raw.find("\r\n\r\n") + 4); }
+
+// teldial.exe with its argument as a browser hands it over; its exit code.
+long Click(const std::wstring& argument) {
+  ProgramRun run;
+  if (!StartProgram(TeldialPath(), L"\"" + TeldialPath() + L"\" \"" + argument + L"\"", &run)) return -2;
+  return WaitForExit(&run, 20000);
+}
+
+std::wstring Port(int port) { return std::to_wstring(port); }
+
+// The service on port 20000 for one command, the browser's example link
+// clicked once; the service's whole output when it has ended.
+std::string ServeTheExampleClick(ServiceProcess* service) {
+  EXPECT_EQ("dial-service: listening on 127.0.0.1:20000", service->FirstLine(10000));
+  EXPECT_EQ(0, Click(L"tel:+49%205555%200123-0"));
+  DWORD exitCode = 0;
+  std::string output = service->Finish(20000, &exitCode);
+  EXPECT_EQ(0u, exitCode) << output;
+  return output;
+}
+}  // namespace
+
+TEST(HttpBridge, BasicGetFromTheReadme) {
+  Record record;
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(L"--port 20000 --count 1 --http \"http://127.0.0.1:18431/cgi/dial?n={number}\" "
+                            L"--http-user alice --http-password \"pa ss:w0rd\""));
+  std::string output = ServeTheExampleClick(&service);
+
+  std::vector<Recorded> requests = record.Requests();
+  ASSERT_EQ(2u, requests.size()) << "asked, then answered with credentials\n" << output;
+  for (const Recorded& request : requests) {
+    EXPECT_EQ(kBasicPort, request.port);
+    EXPECT_EQ("GET /cgi/dial?n=%2B49555501230 HTTP/1.1", RequestLine(request));
+    EXPECT_EQ("127.0.0.1:18431", Header(request, "Host"));
+    EXPECT_EQ("", Body(request));
+  }
+  EXPECT_EQ("(none)", Header(requests[0], "Authorization"));
+  EXPECT_EQ(401, requests[0].answer);
+  EXPECT_EQ("Basic YWxpY2U6cGEgc3M6dzByZA==", Header(requests[1], "Authorization"));
+  EXPECT_EQ("valid", requests[1].auth);
+  EXPECT_EQ(200, requests[1].answer);
+  EXPECT_NE(std::string::npos, output.find("number +49555501230\n")) << output;
+  EXPECT_NE(std::string::npos, output.find("http +49555501230: 200 OK in ")) << output;
+  EXPECT_EQ(std::string::npos, output.find("pa ss")) << "the password never reaches the log";
+}
+
+TEST(HttpBridge, PostJsonWithHeaderAgainstDigestWithThePasswordFromTheEnvironment) {
+  Record record;
+  SetEnvironmentVariableW(L"TELDIAL_TEST_PHONE_PASSWORD", L"pa ss:w0rd");
+  ServiceProcess service;
+  bool started = service.Start(
+      L"--port 20000 --count 1 --http \"http://127.0.0.1:18432/api/originate\" --http-method POST "
+      L"--http-body \"{\\\"number\\\":\\\"{number}\\\"}\" --http-header \"Content-Type: application/json\" "
+      L"--http-header \"X-Api-Key: k3y\" --http-user alice --http-password-env TELDIAL_TEST_PHONE_PASSWORD");
+  SetEnvironmentVariableW(L"TELDIAL_TEST_PHONE_PASSWORD", nullptr);
+  ASSERT_TRUE(started);
+  std::string output = ServeTheExampleClick(&service);
+
+  std::vector<Recorded> requests = record.Requests();
+  ASSERT_EQ(2u, requests.size()) << output;
+  for (const Recorded& request : requests) {
+    EXPECT_EQ("POST /api/originate HTTP/1.1", RequestLine(request));
+    EXPECT_EQ("{\"number\":\"+49555501230\"}", Body(request));
+    EXPECT_EQ("application/json", Header(request, "Content-Type"));
+    EXPECT_EQ("k3y", Header(request, "X-Api-Key"));
+    EXPECT_EQ("25", Header(request, "Content-Length"));
+  }
+  EXPECT_EQ(401, requests[0].answer);
+  EXPECT_EQ("valid", requests[1].auth) << Header(requests[1], "Authorization");
+  EXPECT_EQ(200, requests[1].answer);
+  EXPECT_TRUE(StartsWith(Header(requests[1], "Authorization"), "Digest username=\"alice\", realm=\"phone@example.org\""));
+  EXPECT_NE(std::string::npos, Header(requests[1], "Authorization").find("algorithm=SHA-256"))
+      << "the stronger of the offered algorithms";
+  EXPECT_NE(std::string::npos, output.find("http +49555501230: 200 OK in ")) << output;
+}
+
+TEST(HttpBridge, EachDigestFormIsAnswered) {
+  struct Case {
+    int port;
+    const wchar_t* scheme;
+    const wchar_t* extra;
+    const char* algorithm;  // as echoed, or "" when the challenge named none
+  };
+  const Case cases[] = {
+      {kDigestMd5Port, L"http", L"", "algorithm=MD5,"},
+      {kDigest2617Port, L"http", L"", ""},
+      {kTlsDigestPort, L"https", L" --http-insecure", "algorithm=SHA-256,"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    Record record;
+    ServiceProcess service;
+    ASSERT_TRUE(service.Start(L"--port 20120 --count 1 --http \"" + std::wstring(c.scheme) + L"://127.0.0.1:" +
+                              Port(c.port) + L"/dial?to={number}&x=1\" --http-user alice --http-password \"pa ss:w0rd\"" +
+                              c.extra));
+    ASSERT_EQ("dial-service: listening on 127.0.0.1:20120", service.FirstLine(10000));
+    Client client;
+    client.Send(20120, "dial *31%23,,0555p1");
+    EXPECT_EQ("ok", client.Receive());
+    DWORD exitCode = 0;
+    std::string output = service.Finish(20000, &exitCode);
+    std::vector<Recorded> requests = record.Requests();
+    ASSERT_EQ(2u, requests.size()) << output;
+    EXPECT_EQ("GET /dial?to=%2A31%23%2C%2C0555p1&x=1 HTTP/1.1", RequestLine(requests[1]));
+    EXPECT_EQ("valid", requests[1].auth) << Header(requests[1], "Authorization");
+    std::string authorization = Header(requests[1], "Authorization");
+    if (*c.algorithm)
+      EXPECT_NE(std::string::npos, authorization.find(c.algorithm)) << authorization;
+    else
+      EXPECT_EQ(std::string::npos, authorization.find("qop")) << "no qop when the server offers none";
+    EXPECT_NE(std::string::npos, output.find(": 200 OK in ")) << output;
+  }
+}
+
+// Every failure is logged with its reason, the dialer is answered at once all
+// the same, and the service serves on.
+TEST(HttpBridge, FailuresAreLoggedAndTheServiceServesOn) {
+  struct Case {
+    std::wstring options;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {L"http://127.0.0.1:" + Port(kNothingPort) + L"/dial?n={number}", "failed after"},
+      {L"http://127.0.0.1:" + Port(kBasicPort) + L"/dial?n={number} --http-user alice --http-password wrong",
+       "401 Unauthorized in"},
+      {L"http://127.0.0.1:" + Port(kBasicPort) + L"/dial?n={number}", "401 Unauthorized in"},
+      {L"http://127.0.0.1:" + Port(kStatus500Port) + L"/dial?n={number}", "500 Internal Server Error in"},
+      {L"http://127.0.0.1:" + Port(kSlowPort) + L"/dial?n={number} --http-timeout 1000", "failed after"},
+      {L"https://127.0.0.1:" + Port(kTlsOpenPort) + L"/dial?n={number}", "failed after"},
+      {L"https://127.0.0.1:" + Port(kTlsOpenPort) + L"/dial?n={number} --http-insecure", "200 OK in"},
+  };
+  const std::string reasons[] = {
+      "the server cannot be reached (nothing listens there)",
+      "the server refused the credentials",
+      "the server asks for a user name and password (--http-user)",
+      "the server did not accept the request",
+      "the server did not answer within --http-timeout",
+      "(--http-insecure accepts a phone's self-signed certificate)",
+      "",
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    ServiceProcess service;
+    ASSERT_TRUE(service.Start(L"--port 20121 --count 2 --http " + c.options));
+    ASSERT_EQ("dial-service: listening on 127.0.0.1:20121", service.FirstLine(10000));
+    Client client;
+    DWORD sent = GetTickCount();
+    client.Send(20121, "dial 0555501230");
+    EXPECT_EQ("ok", client.Receive());
+    EXPECT_LT(GetTickCount() - sent, 1500u) << "the dialer never waits for the phone";
+    ASSERT_TRUE(service.WaitForText("http 0555501230: ", 20000)) << service.Output();
+    client.Send(20121, "ping");
+    EXPECT_EQ("pong", client.Receive()) << "still serving";
+    client.Send(20121, "dial 1");
+    EXPECT_EQ("ok", client.Receive());
+    DWORD exitCode = 0;
+    std::string output = service.Finish(30000, &exitCode);
+    EXPECT_EQ(0u, exitCode) << output;
+    size_t at = output.find("http 0555501230: ");
+    ASSERT_NE(std::string::npos, at) << output;
+    std::string line = output.substr(at, output.find('\n', at) - at);
+    EXPECT_NE(std::string::npos, line.find(c.logged)) << line;
+    EXPECT_NE(std::string::npos, line.find(reasons[i])) << line;
+    EXPECT_NE(std::string::npos, output.find("http 1: ")) << "the next number is requested too\n" << output;
+  }
+}
+
+// What the service holds, seen from outside: its handles (from the system's
+// handle table) and the anonymous memory of its Linux process under Wine, read
+// from /proc through drive Z:. GetProcessMemoryInfo and GetProcessHandleCount
+// return zeros under Wine 8.
+struct Usage {
+  unsigned long handles;
+  unsigned long anonymousKb;
+};
+
+struct HandleEntry {
+  ULONG ownerProcessId;
+  UCHAR objectType;
+  UCHAR flags;
+  USHORT handle;
+  void* object;
+  ACCESS_MASK access;
+};
+
+unsigned long HandlesOf(DWORD processId) {
+  typedef LONG(WINAPI * QuerySystem)(ULONG, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<QuerySystem>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  const ULONG kSystemHandleInformation = 16;
+  std::vector<char> buffer(1 << 20);
+  ULONG needed = 0;
+  while (query(kSystemHandleInformation, buffer.data(), ULONG(buffer.size()), &needed) == LONG(0xC0000004))
+    buffer.resize(buffer.size() * 2);
+  ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+  const HandleEntry* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(void*));
+  unsigned long owned = 0;
+  for (ULONG i = 0; i < count; i++)
+    if (entries[i].ownerProcessId == processId) owned++;
+  return owned;
+}
+
+// The Linux process whose command line names program (a name no other process has).
+std::wstring LinuxProcessFolder(const std::string& program) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) return L"";
+  std::wstring folder;
+  do {
+    if (found.cFileName[0] < L'1' || found.cFileName[0] > L'9') continue;
+    std::wstring candidate = std::wstring(L"Z:\\proc\\") + found.cFileName;
+    if (ReadWholeFile(candidate + L"\\cmdline").find(program) != std::string::npos) folder = candidate;
+  } while (folder.empty() && FindNextFileW(search, &found));
+  FindClose(search);
+  return folder;
+}
+
+Usage UsageOf(HANDLE process, const std::wstring& linuxFolder) {
+  std::string status = ReadWholeFile(linuxFolder + L"\\status");
+  size_t at = status.find("RssAnon:");
+  unsigned long kb = at == std::string::npos ? 0 : strtoul(status.c_str() + at + 8, nullptr, 10);
+  return Usage{HandlesOf(GetProcessId(process)), kb};
+}
+
+TEST(HttpBridge, FiftyClicksInARowEachRequestedOnceInOrderWithoutLeaking) {
+  Record record;
+  // A copy with a name of its own, so that its Linux process can be found.
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  std::string name = "dial-service-leak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  std::wstring copy = std::wstring(temp) + std::wstring(name.begin(), name.end()) + L".exe";
+  ASSERT_TRUE(CopyFileW(DialServicePath().c_str(), copy.c_str(), FALSE));
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(L"--port 20000 --count 70 --http http://127.0.0.1:" + Port(kOpenPort) + L"/dial/{number}",
+                            copy));
+  ASSERT_EQ("dial-service: listening on 127.0.0.1:20000", service.FirstLine(10000));
+  std::wstring linuxFolder = LinuxProcessFolder(name);
+  ASSERT_NE(L"", linuxFolder);
+  std::vector<std::string> expected;
+  Usage afterTen = {};
+  for (int i = 0; i < 50; i++) {
+    std::string number = "05555" + std::to_string(10000 + i);
+    expected.push_back("GET /dial/" + number + " HTTP/1.1");
+    EXPECT_EQ(0, Click(std::wstring(number.begin(), number.end())));
+    if (i == 9) {
+      record.Await(10, 10000);
+      afterTen = UsageOf(service.Handle(), linuxFolder);
+    }
+  }
+  std::vector<Recorded> requests = record.Await(50, 20000);
+  Usage afterFifty = UsageOf(service.Handle(), linuxFolder);
+  // Twenty more at once, straight onto the port: none is lost while the
+  // worker is busy with the others.
+  Client client;
+  for (int i = 0; i < 20; i++) client.Send(20000, "dial 0777" + std::to_string(100 + i));
+  for (int i = 0; i < 20; i++) EXPECT_EQ("ok", client.Receive());
+  for (int i = 0; i < 20; i++) expected.push_back("GET /dial/0777" + std::to_string(100 + i) + " HTTP/1.1");
+  DWORD exitCode = 0;
+  std::string output = service.Finish(60000, &exitCode);
+  EXPECT_EQ(0u, exitCode);
+  requests = record.Requests();
+  std::vector<std::string> lines;
+  for (const Recorded& request : requests) lines.push_back(RequestLine(request));
+  EXPECT_EQ(expected, lines) << output;
+  EXPECT_EQ(70u, Count(output, ": 200 OK in ")) << output;
+  // Generous bounds, yet a handle or a few kilobytes kept per request would
+  // exceed them within forty requests.
+  EXPECT_GT(afterTen.handles, 0u);
+  EXPECT_LE(afterFifty.handles, afterTen.handles + 10) << afterTen.handles << " -> " << afterFifty.handles;
+  EXPECT_GT(afterTen.anonymousKb, 0u);
+  EXPECT_LE(afterFifty.anonymousKb, afterTen.anonymousKb + 512)
+      << afterTen.anonymousKb << " kB -> " << afterFifty.anonymousKb << " kB";
+  printf("service after 10 clicks: %lu handles, %lu kB anonymous memory; after 50: %lu handles, %lu kB\n",
+         afterTen.handles, afterTen.anonymousKb, afterFifty.handles, afterFifty.anonymousKb);
+  DeleteFileW(copy.c_str());
+}

@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""The phone or PBX that the dial service's HTTP tests talk to: one threaded
+http.server per listening port, each port with its own behaviour, and every
+request recorded exactly as it came.
+
+    http_test_server.py --record FILE [--cert PEM --key PEM] --listen PORT:MODE ...
+
+Modes: basic (Basic authentication), digest (Digest, SHA-256 and MD5 offered,
+qop=auth), digest-md5 (MD5 only, qop=auth), digest-2617 (MD5 without qop),
+open (no authentication), status500, slow (answers after 3 s), and each of
+them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd".
+
+Each request is appended to FILE as
+    === port=P mode=M answer=STATUS auth=VERDICT length=N
+    <request line, header lines as received, empty line, body: N bytes>
+and "ready" goes to standard output once every port listens.
+"""
+import argparse
+import base64
+import hashlib
+import http.server
+import os
+import re
+import ssl
+import sys
+import threading
+import time
+
+USER = "alice"
+PASSWORD = "pa ss:w0rd"
+REALM = "phone@example.org"
+
+record_lock = threading.Lock()
+issued_nonces = set()
+
+
+def record(path, port, mode, status, verdict, raw):
+    with record_lock, open(path, "ab") as out:
+        out.write(b"=== port=%d mode=%s answer=%d auth=%s length=%d\n" %
+                  (port, mode.encode(), status, verdict.encode(), len(raw)))
+        out.write(raw)
+        out.write(b"\n")
+
+
+def digest_params(header):
+    return {m.group(1).lower(): m.group(2) if m.group(2) is not None else m.group(3)
+            for m in re.finditer(r'(\w+)=(?:"((?:[^"\\]|\\.)*)"|([^,\s]*))', header)}
+
+
+def check_digest(header, method, path):
+    """'valid' or why not."""
+    if not header.startswith("Digest "):
+        return "not-digest"
+    p = digest_params(header[7:])
+    algorithm = p.get("algorithm", "MD5")
+    h = {"MD5": hashlib.md5, "SHA-256": hashlib.sha256}.get(algorithm)
+    if h is None:
+        return "bad-algorithm"
+    H = lambda text: h(text.encode()).hexdigest()
+    if p.get("username") != USER or p.get("realm") != REALM:
+        return "bad-user-or-realm"
+    if p.get("nonce") not in issued_nonces:
+        return "unknown-nonce"
+    if p.get("uri") != path:
+        return "bad-uri"
+    ha1 = H("%s:%s:%s" % (USER, REALM, PASSWORD))
+    ha2 = H("%s:%s" % (method, path))
+    if "qop" in p:
+        if p["qop"] != "auth" or not re.fullmatch(r"[0-9a-f]{8}", p.get("nc", "")) or not p.get("cnonce"):
+            return "bad-qop-fields"
+        expected = H(":".join([ha1, p["nonce"], p["nc"], p["cnonce"], "auth", ha2]))
+    else:
+        expected = H(":".join([ha1, p["nonce"], ha2]))
+    if p.get("opaque") != "0paque":
+        return "bad-opaque"
+    return "valid" if p.get("response") == expected else "bad-response"
+
+
+def make_handler(port, mode, record_path):
+    plain_mode = mode[4:] if mode.startswith("tls-") else mode
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *args):
+            pass
+
+        def handle_any(self):
+            length = int(self.headers.get("Content-Length") or 0)
+            body = self.rfile.read(length) if length else b""
+            raw = self.raw_requestline
+            for name, value in self.headers.items():
+                raw += ("%s: %s\r\n" % (name, value)).encode("latin-1")
+            raw += b"\r\n" + body
+            status, verdict, challenges = self.decide()
+            record(record_path, port, mode, status, verdict, raw)
+            if plain_mode == "slow":
+                time.sleep(3)
+            answer = b"dialling\n" if status == 200 else b"no\n"
+            try:
+                self.send_response(status)
+                for challenge in challenges:
+                    self.send_header("WWW-Authenticate", challenge)
+                self.send_header("Content-Type", "text/plain")
+                self.send_header("Content-Length", str(len(answer)))
+                self.end_headers()
+                self.wfile.write(answer)
+            except OSError:
+                pass  # the client gave up (a time-out test)
+
+        def decide(self):
+            authorization = self.headers.get("Authorization")
+            if plain_mode in ("open", "slow"):
+                return 200, "none", []
+            if plain_mode == "status500":
+                return 500, "none", []
+            if plain_mode == "basic":
+                if authorization is None:
+                    return 401, "missing", ['Basic realm="%s"' % REALM]
+                expected = "Basic " + base64.b64encode(("%s:%s" % (USER, PASSWORD)).encode()).decode()
+                if authorization == expected:
+                    return 200, "valid", []
+                return 401, "bad-basic", ['Basic realm="%s"' % REALM]
+            if authorization is not None:
+                verdict = check_digest(authorization, self.command, self.path)
+                if verdict == "valid":
+                    return 200, verdict, []
+            else:
+                verdict = "missing"
+            nonce = base64.b64encode(os.urandom(18)).decode()
+            issued_nonces.add(nonce)
+            if plain_mode == "digest-2617":
+                return 401, verdict, ['Digest realm="%s", nonce="%s", opaque="0paque"' % (REALM, nonce)]
+            challenges = []
+            if plain_mode == "digest":
+                challenges.append('Digest realm="%s", qop="auth", algorithm=SHA-256, nonce="%s", opaque="0paque"' %
+                                  (REALM, nonce))
+            challenges.append('Digest realm="%s", qop="auth,auth-int", algorithm=MD5, nonce="%s", opaque="0paque"' %
+                              (REALM, nonce))
+            # A Basic offer too, which a client must not prefer over Digest.
+            challenges.append('Basic realm="%s"' % REALM)
+            return 401, verdict, challenges
+
+        do_GET = handle_any
+        do_POST = handle_any
+
+    return Handler
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--record", required=True)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--listen", action="append", default=[])
+    args = parser.parse_args()
+    servers = []
+    for item in args.listen:
+        port, mode = item.split(":", 1)
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", int(port)), make_handler(int(port), mode, args.record))
+        server.daemon_threads = True
+        if mode.startswith("tls-"):
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(args.cert, args.key)
+            server.socket = context.wrap_socket(server.socket, server_side=True)
+        servers.append(server)
+    for server in servers:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    print("ready", flush=True)
+    try:
+        sys.stdin.read()  # runs until its standard input closes or it is killed
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
