@@ -394,9 +394,8 @@ TEST(DialServiceProgram, RefusesDialingRulesThatCannotServe) {
     std::string output = service.Finish(10000, &exitCode);
     EXPECT_EQ(2u, exitCode) << output;
     std::vector<std::string> lines = Lines(output);
-    ASSERT_LE(2u, lines.size()) << output;
+    ASSERT_EQ(1u, lines.size()) << "one line names the problem\n" << output;
     std::string first = lines[0].substr(0, lines[0].find('\r'));  // standard error may be in text mode
     EXPECT_EQ("dial-service: " + c.problem, first);
-    EXPECT_TRUE(StartsWith(lines[1], "usage: dial-service")) << output;
   }
 }
