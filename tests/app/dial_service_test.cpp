@@ -17,27 +17,6 @@
 #error "PRINT_ARGUMENTS_EXE must name the built print_arguments.exe"
 #endif
 
-namespace {
-// The whole file, or "(missing)" when it cannot be opened.
-std::string FileText(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "(missing)";
-  std::string text;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  return text;
-}
-
-std::string Utf8(const std::wstring& text) {
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string result(size_t(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
-  result.resize(size_t(bytes) - 1);
-  return result;
-}
-}  // namespace
 
 TEST(DialRequests, RecognisedByTheirExactBytes) {
   struct Case {

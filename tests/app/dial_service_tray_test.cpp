@@ -26,12 +26,7 @@ std::wstring TrayPath() { return WindowsPath(DIAL_SERVICE_TRAY_EXE); }
 // A fresh %LOCALAPPDATA% for the programs this test starts; the path their
 // log file will have.
 std::wstring FreshLogPath() {
-  static int folders;
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"tray-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++folders);
-  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring folder = FreshTempFolder(L"tray-test");
   SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
   return folder + L"\\teldial\\dial-service.log";
 }
@@ -105,31 +100,12 @@ std::wstring AwaitTitle(HWND window, const std::wstring& part, DWORD timeoutMs) 
   return Title(window);
 }
 
-std::string ReadFileText(const std::wstring& path) {
-  std::string text;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "(missing)";
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  return text;
-}
-
 unsigned long long FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return ~0ULL;
   return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
 }
 
-std::string Utf8(const std::wstring& text) {
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string result(size_t(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], bytes, nullptr, nullptr);
-  result.resize(size_t(bytes) - 1);
-  return result;
-}
 }  // namespace
 
 TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
@@ -138,7 +114,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
   EndedAtExit guard = {&tray};
   ASSERT_TRUE(StartTray(L"--port 20131", &tray));
   HWND window = AwaitWindow(tray.processId, kWindowClass, nullptr, 20000);
-  ASSERT_NE(nullptr, window) << ReadFileText(log);
+  ASSERT_NE(nullptr, window) << FileText(log);
   EXPECT_FALSE(IsWindowVisible(window)) << "no window of its own on the screen";
   EXPECT_EQ(L"teldial: port 20131, no number yet", AwaitTitle(window, L"port", 5000));
 
@@ -188,8 +164,8 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
   EXPECT_EQ(0, WaitForExit(&tray, 20000)) << "Quit ends the program";
   EXPECT_FALSE(IsWindow(window));
 
-  std::vector<std::string> entries = LogEntries(Lines(ReadFileText(log)));
-  ASSERT_GE(entries.size(), 8u) << ReadFileText(log);
+  std::vector<std::string> entries = LogEntries(Lines(FileText(log)));
+  ASSERT_GE(entries.size(), 8u) << FileText(log);
   EXPECT_EQ("dial-service-tray started, handing numbers to: log", entries[0]);
   EXPECT_EQ("listening on 127.0.0.1:20131", entries[1]);
   EXPECT_TRUE(StartsWith(entries[2], "dial tel:+49%205555%200123-0 (from port ")) << entries[2];
@@ -198,7 +174,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
   EXPECT_EQ("number *31#0555", entries[7]);
   EXPECT_EQ("quit from the menu", entries[entries.size() - 2]);
   EXPECT_EQ("dial-service-tray ended", entries.back());
-  EXPECT_EQ(0u, Count(ReadFileText(log), "cannot show the icon")) << "the icon is in the notification area";
+  EXPECT_EQ(0u, Count(FileText(log), "cannot show the icon")) << "the icon is in the notification area";
 }
 
 TEST(DialServiceTray, KeepsItsLogFileBounded) {
@@ -216,10 +192,10 @@ TEST(DialServiceTray, KeepsItsLogFileBounded) {
   EXPECT_LE(FileSize(log), 1024u);
   EXPECT_LE(FileSize(log + L".old"), 1024u);
   EXPECT_GT(FileSize(log + L".old"), 512u) << "the older lines are kept";
-  std::string recent = ReadFileText(log);
+  std::string recent = FileText(log);
   EXPECT_NE(std::string::npos, recent.find("number 055551003")) << recent;
   EXPECT_NE(std::string::npos, recent.find("dial-service-tray ended\n")) << recent;
-  EXPECT_EQ(std::string::npos, ReadFileText(log + L".old").find("number 0555510000"))
+  EXPECT_EQ(std::string::npos, FileText(log + L".old").find("number 0555510000"))
       << "the oldest lines have gone";
 }
 

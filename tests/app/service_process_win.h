@@ -147,3 +147,6 @@ bool HasTimeStamp(const std::string& line);
 std::vector<std::string> LogEntries(const std::vector<std::string>& lines);
 bool StartsWith(const std::string& text, const std::string& start);
 size_t Count(const std::string& text, const std::string& part);
+std::string Utf8(const std::wstring& text);
+// The whole file, or "(missing)" when it cannot be opened.
+std::string FileText(const std::wstring& path);

@@ -17,13 +17,18 @@ static std::wstring WindowsPath(std::wstring path) {
 
 std::wstring TeldialPath() { return WindowsPath(L"Z:" TELDIAL_EXE); }
 
-std::wstring CopyOfTeldial(const wchar_t* fileName) {
-  static int copies;
+std::wstring FreshTempFolder(const wchar_t* name) {
+  static int folders;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"teldial-copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++copies);
+  std::wstring folder = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(++folders);
   CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+std::wstring CopyOfTeldial(const wchar_t* fileName) {
+  std::wstring folder = FreshTempFolder(L"teldial-copy");
   std::wstring copy = folder + L"\\" + fileName;
   if (!CopyFileW(TeldialPath().c_str(), copy.c_str(), FALSE)) return std::wstring();
   return copy;

@@ -14,6 +14,9 @@ struct ProgramRun {
 // The built teldial.exe, or a copy of it under another file name in a fresh
 // folder (the copy is what the usage text names).
 std::wstring TeldialPath();
+// A new empty folder under the temporary folder, named after `name`, this
+// process and a serial number.
+std::wstring FreshTempFolder(const wchar_t* name);
 std::wstring CopyOfTeldial(const wchar_t* fileName);
 
 // commandLine is handed to CreateProcessW unchanged.
