@@ -90,10 +90,11 @@ void SleepUntilNextMark(PauseMarks* marks) {
   for (;;) {
     int64_t left = marks->nextMark - ClockTicks();
     if (left <= 0) break;
-    // Whole milliseconds are slept and the last fraction of one is yielded
-    // away: a sleep of one more millisecond could end most of a timer period
-    // late, and a sleep that ends early only goes round the loop again.
-    SleepMilliseconds(int32_t(left * 1000 / ticksPerSecond));
+    // To the nearest millisecond, and the last fraction of one yielded away:
+    // rounding down would spin through most of a millisecond every pause, a
+    // sleep of one more could end most of a timer period late, and a sleep
+    // that ends early only goes round the loop again.
+    SleepMilliseconds(int32_t((left * 1000 + ticksPerSecond / 2) / ticksPerSecond));
   }
   marks->nextMark += marks->interval;
 }
