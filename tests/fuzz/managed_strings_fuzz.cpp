@@ -6,6 +6,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <deque>
+#include <initializer_list>
 #include <vector>
 
 #include "allocation_counter.h"
@@ -94,7 +96,7 @@ class Program {
     if (!value) return;
     if (pool_.size() == kPoolLimit) {
       FreeTempString(pool_.front().value);
-      pool_.erase(pool_.begin());
+      pool_.pop_front();
     }
     pool_.push_back(Temporary{value, text});
   }
@@ -163,7 +165,7 @@ class Program {
   }
 
   // Forget the pool entries that an operation consumed or adopted.
-  void Consumed(std::vector<const Operand*> operands) {
+  void Consumed(std::initializer_list<const Operand*> operands) {
     std::vector<String> gone;
     for (const Operand* o : operands)
       if (o->source == Operand::kPool) gone.push_back(o->value);
@@ -210,7 +212,7 @@ class Program {
     }
     FUZZ_CHECK(result != nullptr && IsTemporary(result));
     FUZZ_CHECK(result != left.value && result != right.value);
-    FUZZ_CHECK(TextOf(result) == expected);
+    FUZZ_CHECK(HoldsText(result, expected));
     Push(result, expected);
   }
 
@@ -236,8 +238,7 @@ class Program {
     }
     FUZZ_CHECK(IsTemporary(result));
     std::u16string expected = accumulator.text + operand.text;
-    FUZZ_CHECK(TextOf(result) == expected);
-    FUZZ_CHECK(result[expected.size()] == 0);
+    FUZZ_CHECK(HoldsText(result, expected));
     Push(result, expected);
   }
 
@@ -261,7 +262,7 @@ class Program {
       FUZZ_CHECK(result == nullptr);
     } else {
       FUZZ_CHECK(result != s.value && IsTemporary(result));
-      FUZZ_CHECK(TextOf(result) == s.text);
+      FUZZ_CHECK(HoldsText(result, s.text));
       Push(result, s.text);
     }
   }
@@ -337,14 +338,14 @@ class Program {
           break;
         case Model::kOwned:
           FUZZ_CHECK(v != nullptr && v != SharedEmptyString());
-          FUZZ_CHECK(TextOf(v) == m.text && v[m.text.size()] == 0);
+          FUZZ_CHECK(HoldsText(v, m.text));
           owned++;
           break;
       }
     }
     for (const Temporary& t : pool_) {
       FUZZ_CHECK(IsTemporary(t.value));
-      FUZZ_CHECK(TextOf(t.value) == t.text && t.value[t.text.size()] == 0);
+      FUZZ_CHECK(HoldsText(t.value, t.text));
     }
     FUZZ_CHECK(StringAllocations().Live() - startLive_ == owned + long(pool_.size()));
     FUZZ_CHECK(SharedEmptyString()[0] == 0 && StringLength(SharedEmptyString()) == 0);
@@ -354,7 +355,7 @@ class Program {
   long startLive_;
   String variables_[kVariables];
   Model models_[kVariables];
-  std::vector<Temporary> pool_;
+  std::deque<Temporary> pool_;
 };
 }  // namespace
 
