@@ -21,6 +21,16 @@ static inline void teldial_track_malloc(void* p, size_t size) {
 }
 #undef mi_track_malloc
 #define mi_track_malloc(p, size, zero) teldial_track_malloc((p), (size))
+
+/* When mimalloc sets up a segment, it opens the segment's info slices giving
+ * their count of commit units where the call takes bytes: only the first byte
+ * or two were opened. Memory the OS maps again keeps the poison of what was
+ * there before, so writing the header of a segment that reuses the addresses
+ * of a freed huge string was reported. That call is the only one made with a
+ * segment-aligned address; blocks never start a segment. */
+#undef mi_track_mem_undefined
+#define mi_track_mem_undefined(p, size) \
+  ASAN_UNPOISON_MEMORY_REGION((p), (uintptr_t)(p) % MI_SEGMENT_SIZE == 0 ? (size) * MI_COMMIT_SIZE : (size))
 #endif
 
 #endif

@@ -102,3 +102,9 @@ std::u16string TextOf(String s) {
   if (!s) return std::u16string();
   return std::u16string(s, size_t(StringLength(s)));
 }
+
+bool HoldsText(String s, const std::u16string& text) {
+  if (!s) return text.empty();
+  return size_t(StringLength(s)) == text.size() && memcmp(s, text.data(), 2 * text.size()) == 0 &&
+         s[text.size()] == 0;
+}

@@ -44,6 +44,11 @@ void Dispose(HeldString* held);
 // What a reference holds: its header length's worth of units.
 std::u16string TextOf(String s);
 
+// Whether s holds exactly `text` followed by its terminator. Compares in place:
+// the checks run after every step, and a copy per check costs more than the
+// operations under test.
+bool HoldsText(String s, const std::u16string& text);
+
 // Ends the run with a message when the condition fails.
 #define FUZZ_CHECK(condition) \
   ((condition) ? (void)0 : FuzzCheckFailed(#condition, __FILE__, __LINE__))

@@ -87,7 +87,7 @@ void CheckResult(String result, const Expected& expected, String argument) {
       return;
     case Expected::kNewText:
       FUZZ_CHECK(result != nullptr && result != argument && IsTemporary(result));
-      FUZZ_CHECK(TextOf(result) == expected.text && result[expected.text.size()] == 0);
+      FUZZ_CHECK(HoldsText(result, expected.text));
       FreeTempString(result);
       return;
   }
@@ -97,7 +97,7 @@ void CheckResult(String result, const Expected& expected, String argument) {
 void CheckUntouched(const HeldString& held, const std::u16string& text) {
   if (held.holding == Holding::kNull) return FUZZ_CHECK(held.value == nullptr);
   if (held.holding == Holding::kSharedEmpty) return FUZZ_CHECK(held.value == SharedEmptyString());
-  FUZZ_CHECK(TextOf(held.value) == text && held.value[text.size()] == 0);
+  FUZZ_CHECK(HoldsText(held.value, text));
   FUZZ_CHECK(IsTemporary(held.value) == (held.holding == Holding::kTemporary));
 }
 }  // namespace

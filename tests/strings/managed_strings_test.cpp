@@ -276,6 +276,26 @@ TEST(Expression, ManyOperandsBuildWithOneAllocationPerGrowth) {
   FreeString(text);
 }
 
+// Strings past the allocator's largest block size get memory of their own; a
+// smaller one is often handed addresses that a bigger, freed one had, and must
+// be whole there.
+TEST(Release, HugeStringsOnTheMemoryOfFreedBiggerOnes) {
+  LiveCount live;
+  for (int round = 0; round < 3; round++) {
+    for (int32_t mebibytes : {40, 18, 36, 17}) {
+      int32_t length = mebibytes << 19;
+      String s = AllocateTempString(length);
+      memset(s, 0x61, 2 * size_t(length));
+      s[length] = 0;
+      EXPECT_EQ(u'\x6161', s[length / 2]);
+      EXPECT_EQ(u'\x6161', s[length - 1]);
+      EXPECT_EQ(length, StringLength(s));
+      FreeTempString(s);
+    }
+  }
+  EXPECT_EQ(0, live());
+}
+
 // A length without a 32-bit allocation size, or memory the allocator refuses,
 // ends the process at once instead of handing out a null string.
 TEST(LengthRange, UnrepresentableLengthEndsTheProcess) {
