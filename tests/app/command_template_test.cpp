@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/command_template.h"
+#include "service/sinks/command_template.h"
 
 namespace {
 std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }

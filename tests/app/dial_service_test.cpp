@@ -11,7 +11,7 @@
 
 #include "fake_dial_service_win.h"
 #include "service_process_win.h"
-#include "service/dial_requests.h"
+#include "service/number/dial_requests.h"
 
 #ifndef PRINT_ARGUMENTS_EXE
 #error "PRINT_ARGUMENTS_EXE must name the built print_arguments.exe"

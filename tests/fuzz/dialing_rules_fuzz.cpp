@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "service/dialing_rules.h"
+#include "service/number/dialing_rules.h"
 
 namespace {
 // The text after a 0 byte, or the rest; advances data past it.

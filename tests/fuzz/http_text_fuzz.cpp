@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "service/http_digest.h"
-#include "service/http_template.h"
-#include "service/service_options.h"
+#include "service/sinks/http_digest.h"
+#include "service/sinks/http_template.h"
+#include "service/settings/service_options.h"
 
 namespace {
 void CheckUrl(const std::u16string& text) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "service/phone_number.h"
+#include "service/number/phone_number.h"
 
 namespace {
 NormalizedNumber Normalize(const std::string& raw) {

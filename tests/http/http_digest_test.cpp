@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "service/digest_hash_win.h"
-#include "service/http_digest.h"
+#include "service/sinks/digest_hash_win.h"
+#include "service/sinks/http_digest.h"
 
 TEST(DigestAuthorization, PublishedExamplesComputedWithTheSystemHashes) {
   struct Case {

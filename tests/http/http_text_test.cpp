@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "service/http_digest.h"
-#include "service/http_template.h"
-#include "service/service_options.h"
+#include "service/sinks/http_digest.h"
+#include "service/sinks/http_template.h"
+#include "service/settings/service_options.h"
 
 namespace {
 std::string Narrow(const char16_t* text) {
@@ -169,10 +169,10 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
   const char16_t* argv[] = {u"dial-service", u"--http", u"https://pbx.example.com:8089/o", u"--http-method", u"POST",
                             u"--http-body", u"{number}", u"--http-timeout", u"1500"};
   ASSERT_TRUE(ParseServiceOptions(9, argv, &options, problem));
-  EXPECT_TRUE(options.http.post);
-  EXPECT_EQ(1500u, options.http.timeoutMs);
-  EXPECT_EQ(8089, options.http.target.port);
-  EXPECT_EQ("/o", Narrow(options.http.target.path));
+  EXPECT_TRUE(options.sink.http.post);
+  EXPECT_EQ(1500u, options.sink.http.timeoutMs);
+  EXPECT_EQ(8089, options.sink.http.target.port);
+  EXPECT_EQ("/o", Narrow(options.sink.http.target.path));
 }
 
 TEST(DigestAuthorization, ChallengesAreRead) {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "service/dialing_rules.h"
+#include "service/number/dialing_rules.h"
 #include "test_strings.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "service/phone_number.h"
+#include "service/number/phone_number.h"
 #include "test_strings.h"
 
 struct NumberCase {

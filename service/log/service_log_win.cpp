@@ -1,4 +1,4 @@
-#include "service_log_win.h"
+#include "service/log/service_log_win.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "dial_requests.h"
+#include "service/number/dial_requests.h"
 
 // The HTTP worker logs too: a line is written whole under this lock.
 static SRWLOCK logLock = SRWLOCK_INIT;

@@ -3,14 +3,14 @@
 // own, behind the same five operations, so that the service loop knows none of
 // them. The loop logs "number ..." and answers the dialer before it calls
 // deliver, so no kind ever makes a dialer wait.
-#include "service_options.h"
+#include "service/sinks/sink_options.h"
 
 struct NumberSink {
   const char* name;
   // Reads its options and takes what it needs (a program path, a connection);
   // 0 when ready, otherwise the exit code, with one line on standard error
   // saying why (2 for a bad option, 1 for anything else).
-  int (*prepare)(const ServiceOptions& options);
+  int (*prepare)(const SinkOptions& options);
   // Hands over one number (ASCII, only "+0-9*#,pw"); never blocks on the far side.
   void (*deliver)(const char* number);
   // Whether deliveries are still under way that check should look at.
@@ -26,4 +26,4 @@ extern const NumberSink kLogOnlySink;  // the log line is all
 extern const NumberSink kProgramSink;  // --exec: starts a program (command_runner_win.cpp)
 extern const NumberSink kHttpSink;     // --http: one HTTP request (http_sink_win.cpp)
 
-const NumberSink& ChooseNumberSink(const ServiceOptions& options);
+const NumberSink& ChooseNumberSink(const SinkOptions& options);

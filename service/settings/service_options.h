@@ -4,26 +4,10 @@
 // the problem; the program then ends with exit code 2 and starts nothing.
 #include <stddef.h>
 
-#include "dialing_rules.h"
-#include "http_template.h"
+#include "service/number/dialing_rules.h"
+#include "service/sinks/sink_options.h"
 
-const size_t kMaxHttpHeaders = 32;
-const unsigned long kDefaultHttpTimeoutMs = 5000;
 const unsigned long kDefaultLogSizeKb = 1024;
-
-struct HttpOptions {
-  const char16_t* url;      // the --http template, or null
-  UrlTemplate target;       // url parsed
-  bool post;                // --http-method POST
-  const char16_t* body;     // --http-body, or null
-  const char16_t* headers[kMaxHttpHeaders];
-  size_t headerCount;
-  const char16_t* user;
-  const char16_t* password;
-  const char16_t* passwordVariable;  // --http-password-env: the variable's name
-  unsigned long timeoutMs;
-  bool insecure;            // accept any certificate
-};
 
 struct ServiceOptions {
   int port;                 // 0: the first free port of the service range
@@ -31,8 +15,7 @@ struct ServiceOptions {
   bool verbose;             // also log pings and ignored datagrams
   bool help;
   unsigned long logSizeKb;  // the background program's log file limit
-  const char16_t* command;  // the --exec template, or null
-  HttpOptions http;
+  SinkOptions sink;         // --exec or --http
   DialingRules rules;       // --country, --area, --outside and the prefixes
 };
 

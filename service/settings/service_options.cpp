@@ -1,4 +1,4 @@
-#include "service_options.h"
+#include "service/settings/service_options.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -123,7 +123,7 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool tim
 bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem) {
   *options = ServiceOptions{};
   InitDialingRules(&options->rules);
-  HttpOptions& http = options->http;
+  HttpOptions& http = options->sink.http;
   http.timeoutMs = kDefaultHttpTimeoutMs;
   options->logSizeKb = kDefaultLogSizeKb;
   bool methodGiven = false, timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false;
@@ -175,7 +175,7 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       options->logSizeKb = number;
       logSizeGiven = true;
     } else if (Equal(option, u"--exec")) {
-      if (!SetOnce(&options->command, value, "--exec", problem)) return false;
+      if (!SetOnce(&options->sink.command, value, "--exec", problem)) return false;
     } else if (Equal(option, u"--http")) {
       if (!SetOnce(&http.url, value, "--http", problem)) return false;
       UrlError error = ParseUrlTemplate(value, &http.target);
@@ -213,7 +213,7 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       timeoutGiven = true;
     }
   }
-  if (options->command && http.url) return Refuse(problem, "--exec and --http exclude each other");
+  if (options->sink.command && http.url) return Refuse(problem, "--exec and --http exclude each other");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
   return CheckHttpOptions(http, methodGiven, timeoutGiven, problem);
 }

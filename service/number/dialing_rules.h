@@ -23,7 +23,7 @@
 //   +12015550123   -> 00012015550123  (international)
 #include <stddef.h>
 
-#include "phone_number.h"
+#include "service/number/phone_number.h"
 
 enum DialingRule {
   kRuleCountry,

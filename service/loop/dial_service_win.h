@@ -4,8 +4,8 @@
 // thread until --count commands or StopService, end.
 #include <stddef.h>
 
-#include "number_sinks.h"
-#include "service_options.h"
+#include "service/sinks/number_sinks.h"
+#include "service/settings/service_options.h"
 
 // How long the end of a run gives the sink for deliveries under way.
 const unsigned long kFinishWaitMs = 5000;

@@ -16,12 +16,12 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "dial_service_win.h"
-#include "dial_requests.h"
-#include "dialing_rules.h"
-#include "number_sinks.h"
-#include "phone_number.h"
-#include "service_log_win.h"
+#include "service/loop/dial_service_win.h"
+#include "service/number/dial_requests.h"
+#include "service/number/dialing_rules.h"
+#include "service/sinks/number_sinks.h"
+#include "service/number/phone_number.h"
+#include "service/log/service_log_win.h"
 
 static const int kFirstServicePort = 20000;
 static const int kServicePortCount = 20;
@@ -194,7 +194,7 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
 int StartService(const ServiceOptions& options, const NumberSink& chosen, int* port) {
   sink = &chosen;
   rules = options.rules;
-  if (int failure = sink->prepare(options)) return failure;
+  if (int failure = sink->prepare(options.sink)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     ReportProblem("Windows Sockets cannot be started");

@@ -1,4 +1,4 @@
-#include "dial_requests.h"
+#include "service/number/dial_requests.h"
 
 #include <string.h>
 

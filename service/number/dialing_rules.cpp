@@ -1,4 +1,4 @@
-#include "dialing_rules.h"
+#include "service/number/dialing_rules.h"
 
 #include <stdio.h>
 #include <string.h>

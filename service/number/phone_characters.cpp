@@ -1,4 +1,4 @@
-#include "phone_characters.h"
+#include "service/number/phone_characters.h"
 
 static int HexValue(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -12,10 +12,10 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "command_template.h"
-#include "dial_service_win.h"
-#include "phone_number.h"
-#include "service_log_win.h"
+#include "service/sinks/command_template.h"
+#include "service/loop/dial_service_win.h"
+#include "service/number/phone_number.h"
+#include "service/log/service_log_win.h"
 
 static const wchar_t kWindowClass[] = L"teldial-dial-service-tray";
 static const wchar_t kTitle[] = L"teldial dial service";
@@ -38,7 +38,7 @@ static int serviceResult;
 
 // The tray stands in front of the chosen sink: it notes each number for the
 // tooltip (on the window's thread) and hands it on.
-static int PrepareInFront(const ServiceOptions& chosen) { return deliverer->prepare(chosen); }
+static int PrepareInFront(const SinkOptions& chosen) { return deliverer->prepare(chosen); }
 static void DeliverInFront(const char* number) {
   AcquireSRWLockExclusive(&numberLock);
   strncpy(lastNumber, number, kMaxNumberLength);
@@ -264,7 +264,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
     Tell(L"The log file under %LOCALAPPDATA%\\teldial cannot be opened.", MB_ICONERROR);
     return 1;
   }
-  deliverer = &ChooseNumberSink(options);
+  deliverer = &ChooseNumberSink(options.sink);
   LogLine("dial-service-tray started, handing numbers to: %s", deliverer->name);
   if (int failure = StartService(options, kTraySink, &port)) {
     TellUtf8(ReportedProblem(), MB_ICONERROR);

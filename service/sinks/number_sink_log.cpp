@@ -1,8 +1,8 @@
 // The service without --exec or --http: the "number ..." line of the log is
 // the whole delivery.
-#include "number_sinks.h"
+#include "service/sinks/number_sinks.h"
 
-static int PrepareNothing(const ServiceOptions&) { return 0; }
+static int PrepareNothing(const SinkOptions&) { return 0; }
 static void DeliverNothing(const char*) {}
 static bool NeverBusy() { return false; }
 static void CheckNothing() {}
@@ -10,7 +10,7 @@ static void FinishNothing(unsigned long) {}
 
 const NumberSink kLogOnlySink = {"log", PrepareNothing, DeliverNothing, NeverBusy, CheckNothing, FinishNothing};
 
-const NumberSink& ChooseNumberSink(const ServiceOptions& options) {
+const NumberSink& ChooseNumberSink(const SinkOptions& options) {
   if (options.command) return kProgramSink;
   if (options.http.url) return kHttpSink;
   return kLogOnlySink;

@@ -1,4 +1,4 @@
-#include "digest_hash_win.h"
+#include "service/sinks/digest_hash_win.h"
 
 #include <windows.h>
 #include <bcrypt.h>

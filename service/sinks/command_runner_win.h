@@ -6,8 +6,8 @@
 //
 // A started process gets no handle of the service and, if it is a console
 // program, a console of its own that is not shown.
-#include "command_template.h"
-#include "number_sinks.h"
+#include "service/sinks/command_template.h"
+#include "service/sinks/number_sinks.h"
 
 // kProgramSink's prepare splits the --exec template and calls this.
 // Finds the template's program the way Windows looks for a program (the

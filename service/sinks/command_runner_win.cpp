@@ -1,4 +1,4 @@
-#include "command_runner_win.h"
+#include "service/sinks/command_runner_win.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "service_log_win.h"
+#include "service/log/service_log_win.h"
 
 // More than any dialer runs at once; when full, the oldest is let go unwatched.
 static const size_t kWatchedLimit = 32;
@@ -118,7 +118,7 @@ void FinishDialCommands(unsigned long timeoutMs) {
   }
 }
 
-static int PrepareProgramSink(const ServiceOptions& options) {
+static int PrepareProgramSink(const SinkOptions& options) {
   TemplateError error = ParseCommandTemplate(options.command, &parsedCommand);
   if (error != kTemplateParsed) {
     ReportProblem("the --exec command %s", DescribeTemplateError(error));

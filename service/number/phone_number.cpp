@@ -1,6 +1,6 @@
-#include "phone_number.h"
+#include "service/number/phone_number.h"
 
-#include "phone_characters.h"
+#include "service/number/phone_characters.h"
 
 static bool IsEdgeBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

@@ -5,8 +5,8 @@
 #include <io.h>
 #include <stdio.h>
 
-#include "dial_service_win.h"
-#include "service_log_win.h"
+#include "service/loop/dial_service_win.h"
+#include "service/log/service_log_win.h"
 
 int wmain(int argc, wchar_t** argv) {
   // Lines end in "\n" alone, also in a pipe: scripts on other systems read them.
@@ -25,7 +25,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   int port = 0;
-  if (int failure = StartService(options, ChooseNumberSink(options), &port)) return failure;
+  if (int failure = StartService(options, ChooseNumberSink(options.sink), &port)) return failure;
   printf("dial-service: listening on 127.0.0.1:%d\n", port);
   fflush(stdout);
   int result = ServeDialRequests(options);

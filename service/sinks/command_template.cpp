@@ -1,4 +1,4 @@
-#include "command_template.h"
+#include "service/sinks/command_template.h"
 
 #include <stdlib.h>
 #include <string.h>

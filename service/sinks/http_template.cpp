@@ -1,4 +1,4 @@
-#include "http_template.h"
+#include "service/sinks/http_template.h"
 
 static const char16_t kNumberField[] = u"{number}";
 static const size_t kNumberFieldLength = sizeof kNumberField / sizeof kNumberField[0] - 1;

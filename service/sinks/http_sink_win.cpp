@@ -12,11 +12,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "digest_hash_win.h"
-#include "http_digest.h"
-#include "number_sinks.h"
-#include "phone_number.h"
-#include "service_log_win.h"
+#include "service/sinks/digest_hash_win.h"
+#include "service/sinks/http_digest.h"
+#include "service/sinks/number_sinks.h"
+#include "service/number/phone_number.h"
+#include "service/log/service_log_win.h"
 
 // Clicks that may wait for the worker; more would mean the phone is gone for
 // good, and each further number is logged as not requested.
@@ -347,7 +347,7 @@ static void ReleaseAll() {
   password = nullptr;
 }
 
-static int PrepareHttp(const ServiceOptions& options) {
+static int PrepareHttp(const SinkOptions& options) {
   http = &options.http;
   if (!ReadPassword()) {
     ReleaseAll();
