@@ -34,10 +34,20 @@ static char receiveBuffer[kReceiveBufferSize];
 static char logText[4 * kReceiveBufferSize + 1];
 static NormalizedNumber number;
 static char dialled[kMaxDialledLength + 1];
+// The number handling (rules, sink, the buffers above, the recent numbers)
+// is used by the serving thread and, for a replacement or a number dialled
+// again, by the window's thread; this lock takes turns between them.
+static SRWLOCK handlingLock = SRWLOCK_INIT;
 static DialingRules rules;
 static const NumberSink* sink;
+static const ServiceOptions* handling;  // what sink was prepared with
+static RecentNumbers recentNumbers;
 static SOCKET serviceSocket = INVALID_SOCKET;
 static volatile LONG stopRequested;
+// A wake-up datagram to ourselves that is not a client's.
+static volatile LONG wakeRequested;
+// How long a replaced sink gets for deliveries under way.
+static const unsigned long kReplacedFinishWaitMs = 2000;
 
 static const char kUsageFormat[] =
     "usage: %s [--port N] [--count N] [--verbose] [--log-size KB]\n"
@@ -110,27 +120,38 @@ static void Answer(SOCKET service, const sockaddr_in& client, const char* text) 
   sendto(service, text, int(strlen(text)), 0, reinterpret_cast<const sockaddr*>(&client), sizeof client);
 }
 
-// Everything the service does with a number happens here. The dialer is
-// answered before the sink gets the number, so that it never waits for it.
-static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
+// Everything the service does with a number happens here, under
+// handlingLock. The dialer (if any) is answered before the sink gets the
+// number, so that it never waits for it.
+static void HandleNumber(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
   FormatNumberForLog(raw, length, logText, sizeof logText);
-  LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client.sin_port)));
+  if (client)
+    LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client->sin_port)));
+  else
+    LogLine("dial %s (from the recent numbers menu)", logText);
   NormalizePhoneNumber(raw, length, &number);
   if (number.verdict != kNumberAccepted) {
     if (number.position)
       LogLine("rejected: %s at byte %lu", DescribeNumberVerdict(number.verdict), (unsigned long)number.position);
     else
       LogLine("rejected: %s", DescribeNumberVerdict(number.verdict));
-    Answer(service, client, kRejectAnswer);
+    if (client) Answer(service, *client, kRejectAnswer);
     return;
   }
+  NoteRecentNumber(&recentNumbers, number.digits);
   DialForm form = ApplyDialingRules(rules, number.digits, dialled);
   if (form == kDialledAsWritten)
     LogLine("number %s", number.digits);
   else
     LogLine("number %s dialled %s (%s)", number.digits, dialled, DescribeDialForm(form));
-  Answer(service, client, kDialAnswer);
+  if (client) Answer(service, *client, kDialAnswer);
   sink->deliver(dialled);
+}
+
+static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
+  AcquireSRWLockExclusive(&handlingLock);
+  HandleNumber(raw, length, service, &client);
+  ReleaseSRWLockExclusive(&handlingLock);
 }
 
 static void LogPing(const sockaddr_in& client) { LogLine("ping (from port %u)", unsigned(ntohs(client.sin_port))); }
@@ -142,7 +163,10 @@ static void LogIgnored(int length, const sockaddr_in& client) {
 // Waits for the next datagram; while the sink is busy, it looks at it every
 // kCommandCheckMs. False when nothing came.
 static bool AwaitDatagram(SOCKET service) {
-  if (!sink->busy()) return true;
+  AcquireSRWLockShared(&handlingLock);
+  bool busy = sink->busy();
+  ReleaseSRWLockShared(&handlingLock);
+  if (!busy) return true;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(service, &readable);
@@ -150,7 +174,9 @@ static bool AwaitDatagram(SOCKET service) {
   int ready = select(0, &readable, nullptr, nullptr, &wait);
   // A failed wait must not turn into a blocking receive that stops the checks.
   if (ready < 0) Sleep(kCommandCheckMs);
+  AcquireSRWLockExclusive(&handlingLock);
   sink->check();
+  ReleaseSRWLockExclusive(&handlingLock);
   return ready > 0;
 }
 
@@ -177,6 +203,7 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
       LogLine("receive failed, error %d", error);
       return 1;
     }
+    if (received == 0 && InterlockedExchange(&wakeRequested, 0)) continue;
     Request request = ParseRequest(receiveBuffer, size_t(received));
     if (request.kind == kRequestPing) {
       Answer(service, client, kPongAnswer);
@@ -193,6 +220,7 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
 
 int StartService(const ServiceOptions& options, const NumberSink& chosen, int* port) {
   sink = &chosen;
+  handling = &options;
   rules = options.rules;
   if (int failure = sink->prepare(options.sink)) return failure;
   WSADATA data;
@@ -214,10 +242,9 @@ int StartService(const ServiceOptions& options, const NumberSink& chosen, int* p
 
 int ServeDialRequests(const ServiceOptions& options) { return Serve(serviceSocket, options); }
 
-void StopService() {
-  InterlockedExchange(&stopRequested, 1);
-  // A datagram to ourselves wakes the receive; closing the socket under it is
-  // not something every Windows Sockets version reports.
+// A datagram to ourselves wakes the receive; closing the socket under it is
+// not something every Windows Sockets version reports.
+static void WakeServingThread() {
   SOCKET waker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   sockaddr_in self = {};
   int length = sizeof self;
@@ -226,9 +253,46 @@ void StopService() {
   if (waker != INVALID_SOCKET) closesocket(waker);
 }
 
+void StopService() {
+  InterlockedExchange(&stopRequested, 1);
+  WakeServingThread();
+}
+
 void EndService(unsigned long finishWaitMs) {
   sink->finish(finishWaitMs);
   closesocket(serviceSocket);
   serviceSocket = INVALID_SOCKET;
   WSACleanup();
+}
+
+int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& chosen) {
+  AcquireSRWLockExclusive(&handlingLock);
+  sink->finish(kReplacedFinishWaitMs);
+  int failure = chosen.prepare(options.sink);
+  if (failure) {
+    if (sink->prepare(handling->sink)) LogLine("the settings before cannot be taken up again either");
+  } else {
+    sink = &chosen;
+    handling = &options;
+    rules = options.rules;
+  }
+  ReleaseSRWLockExclusive(&handlingLock);
+  // A sink that is busy now wants its checks, which a blocking receive would hold up.
+  InterlockedExchange(&wakeRequested, 1);
+  WakeServingThread();
+  return failure;
+}
+
+void DialAgain(const char* number) {
+  AcquireSRWLockExclusive(&handlingLock);
+  HandleNumber(number, strlen(number), INVALID_SOCKET, nullptr);
+  ReleaseSRWLockExclusive(&handlingLock);
+  InterlockedExchange(&wakeRequested, 1);
+  WakeServingThread();
+}
+
+void CopyRecentNumbers(RecentNumbers* recent) {
+  AcquireSRWLockShared(&handlingLock);
+  *recent = recentNumbers;
+  ReleaseSRWLockShared(&handlingLock);
 }

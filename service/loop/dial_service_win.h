@@ -4,6 +4,7 @@
 // thread until --count commands or StopService, end.
 #include <stddef.h>
 
+#include "service/number/recent_numbers.h"
 #include "service/sinks/number_sinks.h"
 #include "service/settings/service_options.h"
 
@@ -24,3 +25,17 @@ int ServeDialRequests(const ServiceOptions& options);
 void StopService();
 // After ServeDialRequests: the sink finishes, the port is given back.
 void EndService(unsigned long finishWaitMs);
+
+// The rest may be called from another thread while ServeDialRequests runs.
+// The options handed to StartService or ReplaceNumberHandling must stay until
+// the service ends or they are replaced.
+//
+// New dialing rules and sink take over for the next number; the old sink
+// finishes first. 0, or the new sink's failure (reported through
+// ReportProblem), and then the old settings stay.
+int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& sink);
+// A number from the background program's "Recent numbers": handled as a
+// "dial" datagram would be, without a dialer to answer.
+void DialAgain(const char* number);
+// The numbers accepted last, newest first.
+void CopyRecentNumbers(RecentNumbers* recent);

@@ -349,6 +349,8 @@ static void ReleaseAll() {
 
 static int PrepareHttp(const SinkOptions& options) {
   http = &options.http;
+  // A sink finished before may be prepared again, with other settings.
+  stopping = false;
   if (!ReadPassword()) {
     ReleaseAll();
     return 2;

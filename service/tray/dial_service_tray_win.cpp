@@ -1,8 +1,9 @@
 // dial-service-tray.exe: the dial service in the background, a GUI program so
 // that starting it from the Run key or Explorer opens no console window. It
 // shows an icon in the notification area whose tooltip gives the port and the
-// last number, with a menu to open the log or quit; the log is a file under
-// %LOCALAPPDATA%\teldial. One instance runs per user and session.
+// last number, with a menu to dial a recent number again, open the log or
+// quit; the log is a file under %LOCALAPPDATA%\teldial. One instance runs per
+// user and session.
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
@@ -22,7 +23,7 @@ static const wchar_t kTitle[] = L"teldial dial service";
 static const UINT kIconMessage = WM_APP + 1;
 static const UINT kNumberMessage = WM_APP + 2;
 static const UINT kServiceEndedMessage = WM_APP + 3;
-enum { kOpenLogCommand = 1, kQuitCommand = 2 };
+enum { kOpenLogCommand = 1, kQuitCommand = 2, kSettingsCommand = 3, kFirstRecentCommand = 16 };
 
 static ServiceOptions options;
 static const NumberSink* deliverer;  // the sink the options chose
@@ -35,6 +36,8 @@ static wchar_t logPath[MAX_PATH];
 static SRWLOCK numberLock = SRWLOCK_INIT;
 static char lastNumber[kMaxNumberLength + 1];
 static int serviceResult;
+// The numbers the menu showed last, which its commands name by position.
+static RecentNumbers menuNumbers;
 
 // The tray stands in front of the chosen sink: it notes each number for the
 // tooltip (on the window's thread) and hands it on.
@@ -100,17 +103,42 @@ static void OpenLog() {
   }
 }
 
+static HMENU MakeRecentNumbersMenu() {
+  HMENU recent = CreatePopupMenu();
+  CopyRecentNumbers(&menuNumbers);
+  for (size_t i = 0; i < menuNumbers.count; i++) {
+    wchar_t item[kMaxNumberLength + 1];
+    _snwprintf(item, kMaxNumberLength + 1, L"%hs", menuNumbers.numbers[i]);
+    item[kMaxNumberLength] = 0;
+    AppendMenuW(recent, MF_STRING, kFirstRecentCommand + i, item);
+  }
+  if (menuNumbers.count == 0) AppendMenuW(recent, MF_STRING | MF_GRAYED, 0, L"(none)");
+  return recent;
+}
+
 static void ShowMenu() {
   HMENU menu = CreatePopupMenu();
-  AppendMenuW(menu, MF_STRING, kOpenLogCommand, L"Open log");
-  AppendMenuW(menu, MF_STRING, kQuitCommand, L"Quit");
+  AppendMenuW(menu, MF_STRING, kSettingsCommand, L"&Settings\u2026");
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(MakeRecentNumbersMenu()), L"&Recent numbers");
+  AppendMenuW(menu, MF_STRING, kOpenLogCommand, L"Open &log");
+  AppendMenuW(menu, MF_STRING, kQuitCommand, L"&Quit");
   POINT at;
   GetCursorPos(&at);
   // Without this, the menu stays open when the user clicks elsewhere.
   SetForegroundWindow(window);
   TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, at.x, at.y, 0, window, nullptr);
   PostMessageW(window, WM_NULL, 0, 0);
-  DestroyMenu(menu);
+  DestroyMenu(menu);  // and the submenu with it
+}
+
+static void Command(WORD command) {
+  if (command == kOpenLogCommand) OpenLog();
+  if (command == kQuitCommand) {
+    LogLine("quit from the menu");
+    StopService();
+  }
+  if (command >= kFirstRecentCommand && command < kFirstRecentCommand + menuNumbers.count)
+    DialAgain(menuNumbers.numbers[command - kFirstRecentCommand]);
 }
 
 static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -133,11 +161,7 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
   }
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(wParam) == kOpenLogCommand) OpenLog();
-      if (LOWORD(wParam) == kQuitCommand) {
-        LogLine("quit from the menu");
-        StopService();
-      }
+      Command(LOWORD(wParam));
       return 0;
     case WM_CLOSE:
       StopService();

@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "processes_win.h"
@@ -152,7 +153,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
     if (viewerProcess) CloseHandle(viewerProcess);
   }
 
-  // A click on the icon opens the menu; a click on its second item, Quit,
+  // A click on the icon opens the menu; a click on its last item, Quit,
   // ends the program.
   PostMessageW(window, kIconMessage, 1, WM_RBUTTONUP);
   HWND menu = AwaitWindow(0, L"#32768", nullptr, 10000);
@@ -160,7 +161,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
   Sleep(300);
   RECT area;
   ASSERT_TRUE(GetWindowRect(menu, &area));
-  ClickAt((area.left + area.right) / 2, area.top + 3 * (area.bottom - area.top) / 4);
+  ClickAt((area.left + area.right) / 2, area.bottom - (area.bottom - area.top) / 10);
   EXPECT_EQ(0, WaitForExit(&tray, 20000)) << "Quit ends the program";
   EXPECT_FALSE(IsWindow(window));
 
@@ -223,4 +224,59 @@ TEST(DialServiceTray, RefusalsComeInAMessageBoxAndStartNothing) {
     PressOk(box);
     EXPECT_EQ(c.exitCode, WaitForExit(&tray, 10000));
   }
+}
+
+namespace {
+void PressKeys(std::initializer_list<WORD> keys) {
+  for (WORD key : keys) {
+    INPUT strokes[2] = {};
+    strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+    strokes[0].ki.wVk = strokes[1].ki.wVk = key;
+    strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, strokes, sizeof(INPUT));
+    Sleep(150);
+  }
+}
+
+// Opens the icon's menu and works it with keys, as a user without a mouse would.
+void ChooseFromMenu(HWND window, std::initializer_list<WORD> keys) {
+  PostMessageW(window, kIconMessage, 1, WM_RBUTTONUP);
+  ASSERT_NE(nullptr, AwaitWindow(0, L"#32768", nullptr, 10000)) << "no menu opened";
+  Sleep(300);
+  PressKeys(keys);
+}
+}  // namespace
+
+TEST(DialServiceTray, RecentNumbersAreTheLastTenEachOnceNewestFirstAndDialAgain) {
+  std::wstring log = FreshLogPath();
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20135", &tray));
+  HWND window = AwaitWindow(tray.processId, kWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  Client client;
+  // +49301100 to +49301110, then +49301109 again: the first has fallen off, and
+  // the repeated one is only at the top.
+  for (int last : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 9}) {
+    client.Send(20135, "dial +49301" + std::to_string(100 + last));
+    EXPECT_EQ("ok", client.Receive());
+  }
+  // The submenu opens on its first item; up from there is the last one.
+  ChooseFromMenu(window, {'R', VK_UP, VK_RETURN});
+  EXPECT_EQ(L"teldial: port 20135, last number +49301101", AwaitTitle(window, L"+49301101", 5000));
+  // That one is now first; the one dialled again before it follows, then the newest.
+  ChooseFromMenu(window, {'R', VK_DOWN, VK_DOWN, VK_RETURN});
+  EXPECT_EQ(L"teldial: port 20135, last number +49301110", AwaitTitle(window, L"+49301110", 5000));
+  PostMessageW(window, WM_COMMAND, kQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+
+  std::vector<std::string> entries = LogEntries(Lines(FileText(log)));
+  std::vector<std::string> again;
+  for (const std::string& entry : entries)
+    if (entry.find("recent") != std::string::npos) again.push_back(entry);
+  EXPECT_EQ((std::vector<std::string>{"dial +49301101 (from the recent numbers menu)",
+                                      "dial +49301110 (from the recent numbers menu)"}),
+            again)
+      << FileText(log);
+  EXPECT_EQ(2u, Count(FileText(log), "number +49301110\n")) << "dialled through the same path";
 }
