@@ -51,7 +51,8 @@ static const unsigned long kReplacedFinishWaitMs = 2000;
 
 static const char kUsageFormat[] =
     "usage: %s [--port N] [--count N] [--verbose] [--log-size KB]\n"
-    "       [--exec COMMAND | --http URL [--http-... options]]\n"
+    "       [--exec COMMAND | --http URL [--http-... options] |\n"
+    "        --phone KIND --phone-address HOST[:PORT] [--phone-... options]]\n"
     "       [--country CC [--area AREA] [--outside PREFIX] [--national-prefix P]\n"
     "        [--international-prefix P]]\n"
     "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
@@ -79,7 +80,26 @@ static const char kUsageFormat[] =
     "    --http-password PASSWORD     or --http-password-env VARIABLE\n"
     "    --http-timeout MS            (default 5000)\n"
     "    --http-insecure              accept any certificate (a phone's self-signed one)\n"
-    "  (default: only log the number)\n";
+    "    --http-password-protected B  a password kept protected (--store-password)\n"
+    "  --phone KIND    the request a known phone or PBX wants: yealink, snom,\n"
+    "                  grandstream, poly, fritzbox, asterisk or baresip; with the\n"
+    "                  --http-user, --http-password... and --http-header options\n"
+    "    --phone-address HOST[:PORT]  the phone's address; a port replaces the preset's\n"
+    "    --phone-https                HTTPS instead of HTTP\n"
+    "    --phone-line N               the phone's line (grandstream, poly; default 1)\n"
+    "    --phone-account URI          the account to call from (yealink, snom)\n"
+    "    --phone-endpoint E           the phone rung first (asterisk, e.g. PJSIP/201)\n"
+    "    --phone-context C            the dialplan context (default from-internal)\n"
+    "  (default: only log the number)\n"
+    "  --show-request NUMBER  print the request the settings make for NUMBER, then end\n"
+    "  --test-call NUMBER     make that request now and print its outcome\n"
+    "  --store-password       read the password from standard input and keep it\n"
+    "                         protected for this user in the settings file\n"
+    "  --settings FILE        read FILE instead of the user's settings file\n"
+    "  --no-settings          read no settings file\n"
+    "  Settings files: %%ProgramData%%\\teldial\\dial-service.ini, then\n"
+    "  %%APPDATA%%\\teldial\\dial-service.ini, then the command line; each line\n"
+    "  key=value under [dial-service], the keys being the options without --.\n";
 
 size_t FormatUsage(const char* program, char* text, size_t size) {
   int length = snprintf(text, size, kUsageFormat, program, kFirstServicePort,

@@ -77,14 +77,14 @@ static bool ParseDecimal(const char16_t* text, unsigned long low, unsigned long 
   return true;
 }
 
-// The options that take a value, and what their value must be.
-static const char16_t* const kValueOptions[] = {
-    u"--port", u"--count", u"--exec", u"--http", u"--http-method", u"--http-body", u"--http-header",
-    u"--http-user", u"--http-password", u"--http-password-env", u"--http-timeout", u"--log-size",
+// The options that take a value with its own check below.
+static const char16_t* const kCheckedValueOptions[] = {
+    u"--port", u"--count", u"--http", u"--http-method", u"--http-header", u"--http-password-env",
+    u"--http-timeout", u"--log-size", u"--phone",
 };
 
-static bool TakesValue(const char16_t* option) {
-  for (const char16_t* known : kValueOptions)
+static bool IsCheckedValueOption(const char16_t* option) {
+  for (const char16_t* known : kCheckedValueOptions)
     if (Equal(option, known)) return true;
   return false;
 }
@@ -96,10 +96,14 @@ static bool SetOnce(const char16_t** slot, const char16_t* value, const char* na
   return true;
 }
 
+static bool HasPassword(const HttpOptions& http) {
+  return http.password || http.passwordVariable || http.protectedPassword;
+}
+
 static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool timeoutGiven, char* problem) {
   if (!http.url) {
-    if (methodGiven || http.body || http.headerCount || http.user || http.password || http.passwordVariable ||
-        timeoutGiven || http.insecure)
+    if (methodGiven || http.body || http.headerCount || http.user || HasPassword(http) || timeoutGiven ||
+        http.insecure)
       return Refuse(problem, "the --http-... options need --http URL");
     return true;
   }
@@ -108,9 +112,13 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool tim
     return Refuse(problem, "neither the --http URL nor the --http-body holds {number}");
   if (http.password && http.passwordVariable)
     return Refuse(problem, "--http-password and --http-password-env exclude each other");
-  if ((http.password || http.passwordVariable) && !http.user)
-    return Refuse(problem, "a password needs --http-user");
-  if (http.user && !http.password && !http.passwordVariable)
+  if (http.protectedPassword && (http.password || http.passwordVariable))
+    return Refuse(problem, "--http-password-protected excludes --http-password and --http-password-env");
+  bool passwordInRequest = HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body));
+  if (passwordInRequest && !HasPassword(http))
+    return Refuse(problem, "{password} in the request needs --http-password-env or a stored password");
+  if (HasPassword(http) && !http.user && !passwordInRequest) return Refuse(problem, "a password needs --http-user");
+  if (http.user && !HasPassword(http))
     return Refuse(problem, "--http-user needs --http-password or --http-password-env");
   if (http.user)
     for (const char16_t* c = http.user; *c; c++)
@@ -120,100 +128,222 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool tim
   return true;
 }
 
-bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem) {
+namespace {
+// The options of one text value each, checked only for being given once here.
+struct TextOption {
+  const char16_t* name;
+  const char16_t** slot;
+  int index;  // where it was given, 0 when not
+};
+struct FlagOption {
+  const char16_t* name;
+  bool* slot;
+  int index;
+};
+enum TextOptionIndex {
+  kTextExec, kTextHttpBody, kTextHttpUser, kTextHttpPassword, kTextHttpPasswordProtected, kTextPhoneAddress,
+  kTextPhoneLine, kTextPhoneAccount, kTextPhoneEndpoint, kTextPhoneContext, kTextShowRequest, kTextTestCall,
+  kTextSettings, kTextOptionCount
+};
+}  // namespace
+
+static bool Fault(int* faultIndex, int index) {
+  if (faultIndex) *faultIndex = index;
+  return false;
+}
+
+static const char kPhoneKinds[] = "yealink, snom, grandstream, poly, fritzbox, asterisk, baresip";
+
+// --phone's own checks, before the preset is expanded; false with *fault set.
+static bool CheckPhoneOptions(const ServiceOptions& options, const TextOption* texts, const FlagOption& https,
+                              int phoneIndex, int methodIndex, char* problem, int* fault) {
+  const PhoneKind kind = options.phone.kind;
+  struct PhoneFieldOption {
+    TextOptionIndex text;
+    unsigned field;
+  };
+  const PhoneFieldOption fields[] = {{kTextPhoneAddress, 0},
+                                     {kTextPhoneLine, kPhoneFieldLine},
+                                     {kTextPhoneAccount, kPhoneFieldAccount},
+                                     {kTextPhoneEndpoint, kPhoneFieldEndpoint},
+                                     {kTextPhoneContext, kPhoneFieldContext}};
+  char name[40];
+  if (!phoneIndex) {
+    int first = https.index;
+    for (const PhoneFieldOption& field : fields)
+      if (texts[field.text].index && (!first || texts[field.text].index < first)) first = texts[field.text].index;
+    *fault = first;
+    return first ? Refuse(problem, "the --phone-... options need --phone KIND") : true;
+  }
+  for (const PhoneFieldOption& field : fields) {
+    const TextOption& text = texts[field.text];
+    if (text.index && field.field && !(PhoneFieldsOfKind(kind) & field.field)) {
+      *fault = text.index;
+      Utf8Text(text.name, name, sizeof name);
+      return Refuse(problem, "--phone %s does not use %s", PhoneKindName(kind), name);
+    }
+  }
+  if (texts[kTextPhoneLine].index) {
+    unsigned long line;
+    char valueText[200];
+    Utf8Text(options.phone.line, valueText, sizeof valueText);
+    *fault = texts[kTextPhoneLine].index;
+    if (!ParseDecimal(options.phone.line, 1, kMaxPhoneLine, &line))
+      return Refuse(problem, "--phone-line %s is not a number from 1 to %u", valueText, kMaxPhoneLine);
+  }
+  *fault = 0;
+  if (options.sink.command) return Refuse(problem, "--phone and --exec exclude each other");
+  if (options.sink.http.url) return Refuse(problem, "--phone and --http exclude each other");
+  int requestIndex = methodIndex ? methodIndex : texts[kTextHttpBody].index;
+  if (requestIndex) {
+    *fault = requestIndex;
+    return Refuse(problem, "--phone makes its own request: --http-method and --http-body are only for --http");
+  }
+  return true;
+}
+
+bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem,
+                         int* faultIndex) {
   *options = ServiceOptions{};
+  if (faultIndex) *faultIndex = 0;
   InitDialingRules(&options->rules);
   HttpOptions& http = options->sink.http;
+  PhoneOptions& phone = options->phone;
   http.timeoutMs = kDefaultHttpTimeoutMs;
   options->logSizeKb = kDefaultLogSizeKb;
-  bool methodGiven = false, timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false;
+  TextOption texts[kTextOptionCount] = {
+      {u"--exec", &options->sink.command, 0},
+      {u"--http-body", &http.body, 0},
+      {u"--http-user", &http.user, 0},
+      {u"--http-password", &http.password, 0},
+      {u"--http-password-protected", &http.protectedPassword, 0},
+      {u"--phone-address", &phone.address, 0},
+      {u"--phone-line", &phone.line, 0},
+      {u"--phone-account", &phone.account, 0},
+      {u"--phone-endpoint", &phone.endpoint, 0},
+      {u"--phone-context", &phone.context, 0},
+      {u"--show-request", &options->showRequest, 0},
+      {u"--test-call", &options->testCall, 0},
+      {u"--settings", &options->settingsFile, 0},
+  };
+  enum { kFlagPhoneHttps, kFlagCount = 6 };
+  FlagOption flags[kFlagCount] = {
+      {u"--phone-https", &phone.https, 0},   {u"--verbose", &options->verbose, 0},
+      {u"--help", &options->help, 0},        {u"--http-insecure", &http.insecure, 0},
+      {u"--store-password", &options->storePassword, 0}, {u"--no-settings", &options->noSettings, 0},
+  };
+  bool timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false;
+  int methodIndex = 0, phoneIndex = 0;
   char text[200];
   problem[0] = 0;
   for (int i = 1; i < argc; i++) {
     const char16_t* option = argv[i];
-    if (Equal(option, u"--verbose")) {
-      options->verbose = true;
-      continue;
-    }
-    if (Equal(option, u"--help")) {
-      options->help = true;
-      continue;
-    }
-    if (Equal(option, u"--http-insecure")) {
-      http.insecure = true;
+    FlagOption* flag = nullptr;
+    for (FlagOption& candidate : flags)
+      if (Equal(option, candidate.name)) flag = &candidate;
+    if (flag) {
+      *flag->slot = true;
+      flag->index = i;
       continue;
     }
     Utf8Text(option, text, sizeof text);
     DialingRule rule = DialingRuleOfOption(option);
     if (rule != kRuleCount) {
-      if (i + 1 >= argc) return Refuse(problem, "%s needs a value", text);
-      if (!SetDialingRule(&options->rules, rule, argv[++i], problem, kMaxOptionProblem)) return false;
+      if (i + 1 >= argc) return Fault(faultIndex, i) || Refuse(problem, "%s needs a value", text);
+      if (!SetDialingRule(&options->rules, rule, argv[i + 1], problem, kMaxOptionProblem)) return Fault(faultIndex, i);
+      i++;
       continue;
     }
-    if (!TakesValue(option)) return Refuse(problem, "unknown option %s (--help lists them)", text);
-    if (i + 1 >= argc) return Refuse(problem, "%s needs a value", text);
+    TextOption* textOption = nullptr;
+    for (TextOption& candidate : texts)
+      if (Equal(option, candidate.name)) textOption = &candidate;
+    if (!textOption && !IsCheckedValueOption(option))
+      return Fault(faultIndex, i) || Refuse(problem, "unknown option %s (--help lists them)", text);
+    if (i + 1 >= argc) return Fault(faultIndex, i) || Refuse(problem, "%s needs a value", text);
+    const int optionIndex = i;
     const char16_t* value = argv[++i];
     char valueText[200];
     Utf8Text(value, valueText, sizeof valueText);
     unsigned long number = 0;
-    if (Equal(option, u"--port")) {
-      if (portGiven) return Refuse(problem, "--port is given twice");
-      if (!ParseDecimal(value, 1, 65535, &number))
-        return Refuse(problem, "--port %s is not a number from 1 to 65535", valueText);
+    bool accepted = true;
+    if (textOption) {
+      accepted = SetOnce(textOption->slot, value, text, problem);
+      textOption->index = optionIndex;
+    } else if (Equal(option, u"--port")) {
+      accepted = !portGiven && ParseDecimal(value, 1, 65535, &number);
+      if (portGiven)
+        Refuse(problem, "--port is given twice");
+      else if (!accepted)
+        Refuse(problem, "--port %s is not a number from 1 to 65535", valueText);
       options->port = int(number);
       portGiven = true;
     } else if (Equal(option, u"--count")) {
-      if (countGiven) return Refuse(problem, "--count is given twice");
-      if (!ParseDecimal(value, 1, 0x7FFFFFFF, &number))
-        return Refuse(problem, "--count %s is not a number from 1 to 2147483647", valueText);
+      accepted = !countGiven && ParseDecimal(value, 1, 0x7FFFFFFF, &number);
+      if (countGiven)
+        Refuse(problem, "--count is given twice");
+      else if (!accepted)
+        Refuse(problem, "--count %s is not a number from 1 to 2147483647", valueText);
       options->count = long(number);
       countGiven = true;
     } else if (Equal(option, u"--log-size")) {
-      if (logSizeGiven) return Refuse(problem, "--log-size is given twice");
-      if (!ParseDecimal(value, 1, 1048576, &number))
-        return Refuse(problem, "--log-size %s is not a number of kilobytes from 1 to 1048576", valueText);
+      accepted = !logSizeGiven && ParseDecimal(value, 1, 1048576, &number);
+      if (logSizeGiven)
+        Refuse(problem, "--log-size is given twice");
+      else if (!accepted)
+        Refuse(problem, "--log-size %s is not a number of kilobytes from 1 to 1048576", valueText);
       options->logSizeKb = number;
       logSizeGiven = true;
-    } else if (Equal(option, u"--exec")) {
-      if (!SetOnce(&options->sink.command, value, "--exec", problem)) return false;
     } else if (Equal(option, u"--http")) {
-      if (!SetOnce(&http.url, value, "--http", problem)) return false;
-      UrlError error = ParseUrlTemplate(value, &http.target);
-      if (error != kUrlParsed) return Refuse(problem, "the --http URL %s %s", valueText, DescribeUrlError(error));
+      accepted = SetOnce(&http.url, value, "--http", problem);
+      UrlError error = accepted ? ParseUrlTemplate(value, &http.target) : kUrlParsed;
+      if (error != kUrlParsed) accepted = Refuse(problem, "the --http URL %s %s", valueText, DescribeUrlError(error));
     } else if (Equal(option, u"--http-method")) {
-      if (methodGiven) return Refuse(problem, "--http-method is given twice");
-      if (Equal(value, u"GET"))
-        http.post = false;
-      else if (Equal(value, u"POST"))
-        http.post = true;
+      if (methodIndex)
+        accepted = Refuse(problem, "--http-method is given twice");
+      else if (Equal(value, u"GET") || Equal(value, u"POST"))
+        http.post = Equal(value, u"POST");
       else
-        return Refuse(problem, "--http-method %s is neither GET nor POST", valueText);
-      methodGiven = true;
-    } else if (Equal(option, u"--http-body")) {
-      if (!SetOnce(&http.body, value, "--http-body", problem)) return false;
+        accepted = Refuse(problem, "--http-method %s is neither GET nor POST", valueText);
+      methodIndex = optionIndex;
     } else if (Equal(option, u"--http-header")) {
       HeaderError error = CheckHeaderOption(value);
       if (error != kHeaderParsed)
-        return Refuse(problem, "the --http-header %s %s", valueText, DescribeHeaderError(error));
-      if (http.headerCount == kMaxHttpHeaders)
-        return Refuse(problem, "more than %u --http-header options", unsigned(kMaxHttpHeaders));
-      http.headers[http.headerCount++] = value;
-    } else if (Equal(option, u"--http-user")) {
-      if (!SetOnce(&http.user, value, "--http-user", problem)) return false;
-    } else if (Equal(option, u"--http-password")) {
-      if (!SetOnce(&http.password, value, "--http-password", problem)) return false;
+        accepted = Refuse(problem, "the --http-header %s %s", valueText, DescribeHeaderError(error));
+      else if (http.headerCount == kMaxHttpHeaders)
+        accepted = Refuse(problem, "more than %u --http-header options", unsigned(kMaxHttpHeaders));
+      else
+        http.headers[http.headerCount++] = value;
     } else if (Equal(option, u"--http-password-env")) {
-      if (!SetOnce(&http.passwordVariable, value, "--http-password-env", problem)) return false;
-      if (!*value || HoldsNumberField(value)) return Refuse(problem, "--http-password-env needs a variable name");
+      accepted = SetOnce(&http.passwordVariable, value, "--http-password-env", problem);
+      if (accepted && (!*value || HoldsNumberField(value)))
+        accepted = Refuse(problem, "--http-password-env needs a variable name");
     } else if (Equal(option, u"--http-timeout")) {
-      if (timeoutGiven) return Refuse(problem, "--http-timeout is given twice");
-      if (!ParseDecimal(value, 1, 600000, &number))
-        return Refuse(problem, "--http-timeout %s is not a number of milliseconds from 1 to 600000", valueText);
+      accepted = !timeoutGiven && ParseDecimal(value, 1, 600000, &number);
+      if (timeoutGiven)
+        Refuse(problem, "--http-timeout is given twice");
+      else if (!accepted)
+        Refuse(problem, "--http-timeout %s is not a number of milliseconds from 1 to 600000", valueText);
       http.timeoutMs = number;
       timeoutGiven = true;
+    } else if (Equal(option, u"--phone")) {
+      if (phoneIndex)
+        accepted = Refuse(problem, "--phone is given twice");
+      else if ((phone.kind = PhoneKindOfName(value)) == kPhoneNone)
+        accepted = Refuse(problem, "--phone %s is none of %s", valueText, kPhoneKinds);
+      phoneIndex = optionIndex;
     }
+    if (!accepted) return Fault(faultIndex, optionIndex);
   }
+  int fault = 0;
+  if (!CheckPhoneOptions(*options, texts, flags[kFlagPhoneHttps], phoneIndex, methodIndex, problem, &fault))
+    return Fault(faultIndex, fault);
   if (options->sink.command && http.url) return Refuse(problem, "--exec and --http exclude each other");
+  if (texts[kTextSettings].index && options->noSettings)
+    return Refuse(problem, "--settings and --no-settings exclude each other");
+  if (options->showRequest && options->testCall)
+    return Refuse(problem, "--show-request and --test-call exclude each other");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
-  return CheckHttpOptions(http, methodGiven, timeoutGiven, problem);
+  if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem))
+    return Fault(faultIndex, phoneIndex);
+  return CheckHttpOptions(http, methodIndex != 0, timeoutGiven, problem);
 }

@@ -5,6 +5,7 @@
 #include <stddef.h>
 
 #include "service/number/dialing_rules.h"
+#include "service/sinks/phone_presets.h"
 #include "service/sinks/sink_options.h"
 
 const unsigned long kDefaultLogSizeKb = 1024;
@@ -17,10 +18,21 @@ struct ServiceOptions {
   unsigned long logSizeKb;  // the background program's log file limit
   SinkOptions sink;         // --exec or --http
   DialingRules rules;       // --country, --area, --outside and the prefixes
+  PhoneOptions phone;       // --phone and its --phone-... options
+  PresetTexts presetTexts;  // what sink.http points into for --phone; so never copied once parsed
+  const char16_t* showRequest;  // --show-request NUMBER
+  const char16_t* testCall;     // --test-call NUMBER
+  bool storePassword;           // --store-password
+  const char16_t* settingsFile; // --settings FILE
+  bool noSettings;              // --no-settings
 };
 
 const size_t kMaxOptionProblem = 512;
 
-// False with the problem as one line of UTF-8 text (no line end) in problem.
-// The --exec template is checked later, by its own parser.
-bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem);
+// False with the problem as one line of UTF-8 text (no line end) in problem
+// (kMaxOptionProblem bytes). The --exec template is checked later, by its own
+// parser. faultIndex (may be null): the argv index of the option at fault, or
+// 0 when the problem concerns options together. With --phone the preset is
+// expanded into options->presetTexts and options->sink.http.
+bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem,
+                         int* faultIndex = nullptr);

@@ -114,33 +114,104 @@ static bool IsUnreserved(char c) {
          c == '_' || c == '~';
 }
 
-size_t ExpandNumberField(const char16_t* text, const char* number, bool percentEncode, char16_t* out, size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  size_t used = 0;
-  auto put = [&](char16_t c) {
+static const char16_t kPasswordField[] = u"{password}";
+static const size_t kPasswordFieldLength = sizeof kPasswordField / sizeof kPasswordField[0] - 1;
+
+bool HoldsPasswordField(const char16_t* text) {
+  for (; *text; text++)
+    if (StartsWith(text, kPasswordField)) return true;
+  return false;
+}
+
+namespace {
+// Writes as far as size allows and counts on, so that the caller learns the
+// whole length either way.
+struct FieldWriter {
+  char16_t* out;
+  size_t size;
+  size_t used;
+  bool percentEncode;
+
+  void Put(char16_t c) {
     if (used + 1 < size) out[used] = c;
     used++;
-  };
-  while (*text) {
-    if (!StartsWith(text, kNumberField)) {
-      put(*text++);
-      continue;
+  }
+  void PutByte(unsigned char byte) {
+    static const char kHex[] = "0123456789ABCDEF";
+    if (!percentEncode || IsUnreserved(char(byte))) {
+      Put(byte);
+      return;
     }
-    for (const char* c = number; *c; c++) {
-      unsigned char byte = (unsigned char)*c;
-      if (!percentEncode || IsUnreserved(*c)) {
-        put(byte);
+    Put(u'%');
+    Put(char16_t(kHex[byte >> 4]));
+    Put(char16_t(kHex[byte & 15]));
+  }
+  void PutUtf16(const char16_t* text) {
+    for (; *text; text++) {
+      unsigned code = *text;
+      if (!percentEncode) {
+        Put(*text);
+        continue;
+      }
+      if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
+        text++;
+      } else if (code >= 0xD800 && code <= 0xDFFF) {
+        code = 0xFFFD;
+      }
+      if (code < 0x80) {
+        PutByte((unsigned char)code);
+      } else if (code < 0x800) {
+        PutByte((unsigned char)(0xC0 | (code >> 6)));
+        PutByte((unsigned char)(0x80 | (code & 0x3F)));
+      } else if (code < 0x10000) {
+        PutByte((unsigned char)(0xE0 | (code >> 12)));
+        PutByte((unsigned char)(0x80 | ((code >> 6) & 0x3F)));
+        PutByte((unsigned char)(0x80 | (code & 0x3F)));
       } else {
-        put(u'%');
-        put(char16_t(kHex[byte >> 4]));
-        put(char16_t(kHex[byte & 15]));
+        PutByte((unsigned char)(0xF0 | (code >> 18)));
+        PutByte((unsigned char)(0x80 | ((code >> 12) & 0x3F)));
+        PutByte((unsigned char)(0x80 | ((code >> 6) & 0x3F)));
+        PutByte((unsigned char)(0x80 | (code & 0x3F)));
       }
     }
-    text += kNumberFieldLength;
   }
-  if (used + 1 > size) return SIZE_MAX;
-  out[used] = 0;
-  return used;
+  size_t Finish() {
+    if (used + 1 > size) return SIZE_MAX;
+    out[used] = 0;
+    return used;
+  }
+};
+}  // namespace
+
+static size_t ExpandFields(const char16_t* text, const char* number, const char16_t* password, bool withPassword,
+                           bool percentEncode, char16_t* out, size_t size) {
+  FieldWriter writer = {out, size, 0, percentEncode};
+  while (*text) {
+    if (StartsWith(text, kNumberField)) {
+      for (const char* c = number; *c; c++) writer.PutByte((unsigned char)*c);
+      text += kNumberFieldLength;
+    } else if (withPassword && StartsWith(text, kPasswordField)) {
+      if (password) {
+        writer.PutUtf16(password);
+      } else {
+        for (const char* c = "***"; *c; c++) writer.Put(char16_t(*c));
+      }
+      text += kPasswordFieldLength;
+    } else {
+      writer.Put(*text++);
+    }
+  }
+  return writer.Finish();
+}
+
+size_t ExpandNumberField(const char16_t* text, const char* number, bool percentEncode, char16_t* out, size_t size) {
+  return ExpandFields(text, number, nullptr, false, percentEncode, out, size);
+}
+
+size_t ExpandRequestFields(const char16_t* text, const char* number, const char16_t* password, bool percentEncode,
+                           char16_t* out, size_t size) {
+  return ExpandFields(text, number, password, true, percentEncode, out, size);
 }
 
 HeaderError CheckHeaderOption(const char16_t* text) {

@@ -44,6 +44,16 @@ bool HoldsNumberField(const char16_t* text);
 // SIZE_MAX when it and its 0 would not fit size code units.
 size_t ExpandNumberField(const char16_t* text, const char* number, bool percentEncode, char16_t* out, size_t size);
 
+// Whether text holds "{password}": a preset that carries the password in its
+// URL (so that URL is never logged whole).
+bool HoldsPasswordField(const char16_t* text);
+
+// As ExpandNumberField, and every "{password}" replaced by password (UTF-16;
+// percent-encoded as its UTF-8 bytes when percentEncode). A null password
+// writes "***" as it is, for showing the request without the secret.
+size_t ExpandRequestFields(const char16_t* text, const char* number, const char16_t* password, bool percentEncode,
+                           char16_t* out, size_t size);
+
 enum HeaderError {
   kHeaderParsed,
   kHeaderWithoutColon,

@@ -19,6 +19,7 @@ struct HttpOptions {
   const char16_t* user;
   const char16_t* password;
   const char16_t* passwordVariable;  // --http-password-env: the variable's name
+  const char16_t* protectedPassword; // --http-password-protected: base64 of a CryptProtectData blob
   unsigned long timeoutMs;
   bool insecure;            // accept any certificate
 };

@@ -175,6 +175,83 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
   EXPECT_EQ("/o", Narrow(options.sink.http.target.path));
 }
 
+// The options of the presets, the settings and the one-off requests; the
+// index tells which argument a settings file line came from.
+TEST(ServiceOptions, PresetsAndTheArgumentAtFault) {
+  struct Case {
+    std::vector<const char16_t*> arguments;
+    std::string problem;  // "" when accepted
+    int fault;
+  };
+  const Case cases[] = {
+      {{u"--phone", u"snom", u"--phone-address", u"10.0.0.5", u"--phone-account", u"201", u"--http-header", u"A: 1"},
+       "", 0},
+      {{u"--phone", u"grandstream", u"--phone-address", u"p", u"--http-password-env", u"GS", u"--phone-line", u"2"},
+       "", 0},
+      {{u"--phone", u"poly", u"--phone-address", u"p", u"--http-password-protected", u"AQID", u"--phone-https"}, "", 0},
+      {{u"--http", u"http://p/?k={password}&n={number}", u"--http-password-env", u"K"}, "", 0},
+      {{u"--show-request", u"0555", u"--settings", u"a.ini", u"--store-password"}, "", 0},
+      {{u"--test-call", u"0555", u"--no-settings", u"--help"}, "", 0},
+      {{u"--phone", u"cisco"},
+       "--phone cisco is none of yealink, snom, grandstream, poly, fritzbox, asterisk, baresip", 1},
+      {{u"--phone", u"snom", u"--phone", u"snom"}, "--phone is given twice", 3},
+      {{u"--verbose", u"--phone-address", u"p", u"--phone-address", u"q"}, "--phone-address is given twice", 4},
+      {{u"--phone", u"snom", u"--phone-address"}, "--phone-address needs a value", 3},
+      {{u"--port", u"1", u"--phone-context", u"x"}, "the --phone-... options need --phone KIND", 3},
+      {{u"--phone-https"}, "the --phone-... options need --phone KIND", 1},
+      {{u"--phone", u"snom", u"--phone-address", u"p", u"--phone-line", u"1"},
+       "--phone snom does not use --phone-line", 5},
+      {{u"--phone", u"poly", u"--phone-address", u"p", u"--phone-line", u"x"},
+       "--phone-line x is not a number from 1 to 99", 5},
+      {{u"--phone", u"asterisk", u"--phone-address", u"p", u"--http-user", u"a", u"--http-password-env", u"P"},
+       "--phone asterisk needs --phone-endpoint (for example PJSIP/201)", 1},
+      {{u"--phone-address", u"p", u"--phone", u"baresip", u"--exec", u"x {number}"},
+       "--phone and --exec exclude each other", 0},
+      {{u"--phone", u"baresip", u"--phone-address", u"p", u"--http", u"http://p/{number}"},
+       "--phone and --http exclude each other", 0},
+      {{u"--phone", u"baresip", u"--phone-address", u"p", u"--http-method", u"POST"},
+       "--phone makes its own request: --http-method and --http-body are only for --http", 5},
+      {{u"--phone", u"fritzbox", u"--phone-address", u"fritz.box", u"--http-password-env", u"P"},
+       "a password needs --http-user", 0},
+      {{u"--phone", u"baresip", u"--phone-address", u"p", u"--http-insecure"},
+       "--http-insecure concerns only https:// URLs", 0},
+      {{u"--http", u"http://p/?k={password}&n={number}"},
+       "{password} in the request needs --http-password-env or a stored password", 0},
+      {{u"--http", u"http://p/{number}", u"--http-user", u"a", u"--http-password-protected", u"AQ",
+        u"--http-password", u"x"},
+       "--http-password-protected excludes --http-password and --http-password-env", 0},
+      {{u"--http-password-protected", u"AQ"}, "the --http-... options need --http URL", 0},
+      {{u"--settings", u"a.ini", u"--no-settings"}, "--settings and --no-settings exclude each other", 0},
+      {{u"--show-request", u"1", u"--test-call", u"1"}, "--show-request and --test-call exclude each other", 0},
+      {{u"--verbose", u"--country", u"49", u"--area"}, "--area needs a value", 4},
+      {{u"--verbose", u"--colour"}, "unknown option --colour (--help lists them)", 2},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char16_t*> argv = {u"dial-service"};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    SCOPED_TRACE(c.problem);
+    static ServiceOptions options;
+    char problem[kMaxOptionProblem];
+    int fault = -1;
+    bool accepted = ParseServiceOptions(int(argv.size()), argv.data(), &options, problem, &fault);
+    EXPECT_EQ(c.problem.empty(), accepted);
+    if (!accepted) EXPECT_EQ(c.problem, problem);
+    EXPECT_EQ(c.fault, fault);
+  }
+  static ServiceOptions options;
+  char problem[kMaxOptionProblem];
+  const char16_t* argv[] = {u"dial-service", u"--phone", u"asterisk", u"--phone-address", u"pbx",
+                            u"--phone-endpoint", u"PJSIP/201", u"--http-user", u"ari", u"--http-password-env", u"P",
+                            u"--test-call", u"0555", u"--phone-https"};
+  ASSERT_TRUE(ParseServiceOptions(14, argv, &options, problem)) << problem;
+  EXPECT_EQ(kPhoneAsterisk, options.phone.kind);
+  EXPECT_TRUE(options.sink.http.post);
+  EXPECT_EQ(8089, options.sink.http.target.port);
+  EXPECT_EQ("/ari/channels?endpoint=PJSIP%2F201&extension={number}&context=from-internal&priority=1",
+            Narrow(options.sink.http.target.path));
+  EXPECT_EQ("0555", Narrow(options.testCall));
+}
+
 TEST(DigestAuthorization, ChallengesAreRead) {
   DigestChallenge challenge;
   ASSERT_TRUE(ParseDigestChallenge(

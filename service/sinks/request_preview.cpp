@@ -1,0 +1,130 @@
+#include "service/sinks/request_preview.h"
+
+#include <stdint.h>
+#include <stdio.h>
+
+namespace {
+// Writes as far as size allows and counts on; Finish tells whether it fitted.
+struct PreviewWriter {
+  char* out;
+  size_t size;
+  size_t used;
+
+  void Put(char c) {
+    if (used + 1 < size) out[used] = c;
+    used++;
+  }
+  void PutAscii(const char* text) {
+    for (; *text; text++) Put(*text);
+  }
+  // Control characters as "?", so that every item stays on its line.
+  void PutText(const char16_t* text) {
+    for (; *text; text++) {
+      unsigned code = *text;
+      if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
+        text++;
+      } else if (code >= 0xD800 && code <= 0xDFFF) {
+        code = 0xFFFD;
+      }
+      if (code < 0x20 || code == 0x7F) {
+        Put('?');
+      } else if (code < 0x80) {
+        Put(char(code));
+      } else if (code < 0x800) {
+        Put(char(0xC0 | (code >> 6)));
+        Put(char(0x80 | (code & 0x3F)));
+      } else if (code < 0x10000) {
+        Put(char(0xE0 | (code >> 12)));
+        Put(char(0x80 | ((code >> 6) & 0x3F)));
+        Put(char(0x80 | (code & 0x3F)));
+      } else {
+        Put(char(0xF0 | (code >> 18)));
+        Put(char(0x80 | ((code >> 12) & 0x3F)));
+        Put(char(0x80 | ((code >> 6) & 0x3F)));
+        Put(char(0x80 | (code & 0x3F)));
+      }
+    }
+  }
+  // text with the number in and every password as "***".
+  void PutExpanded(const char16_t* text, const char* dialled, bool percentEncode) {
+    char16_t expanded[4096];
+    if (ExpandRequestFields(text, dialled, nullptr, percentEncode, expanded, sizeof expanded / sizeof expanded[0]) ==
+        SIZE_MAX) {
+      PutAscii("(longer than 4096 characters)");
+      return;
+    }
+    PutText(expanded);
+  }
+  size_t Finish() {
+    if (size) out[used < size ? used : size - 1] = 0;
+    return used + 1 > size ? SIZE_MAX : used;
+  }
+};
+}  // namespace
+
+static bool HoldsColon(const char16_t* text) {
+  for (; *text; text++)
+    if (*text == u':') return true;
+  return false;
+}
+
+static void PutPasswordSource(PreviewWriter* writer, const HttpOptions& http) {
+  if (http.password) {
+    writer->PutAscii("*** (from --http-password)");
+  } else if (http.passwordVariable) {
+    writer->PutAscii("*** (from the environment variable ");
+    writer->PutText(http.passwordVariable);
+    writer->PutAscii(")");
+  } else if (http.protectedPassword) {
+    writer->PutAscii("*** (stored protected)");
+  } else {
+    writer->PutAscii("none");
+  }
+}
+
+size_t FormatHttpRequestPreview(const HttpOptions& http, const char* dialled, char* out, size_t size) {
+  PreviewWriter writer = {out, size, 0};
+  if (!http.url) {
+    writer.PutAscii("no HTTP request: neither --http nor --phone is set\n");
+    return writer.Finish();
+  }
+  writer.PutAscii(http.post ? "POST " : "GET ");
+  writer.PutAscii(http.target.secure ? "https://" : "http://");
+  bool ipv6 = HoldsColon(http.target.host);
+  if (ipv6) writer.Put('[');
+  writer.PutText(http.target.host);
+  if (ipv6) writer.Put(']');
+  char port[8];
+  snprintf(port, sizeof port, ":%u", unsigned(http.target.port));
+  writer.PutAscii(port);
+  writer.PutExpanded(http.target.path, dialled, true);
+  writer.Put('\n');
+  for (size_t i = 0; i < http.headerCount; i++) {
+    writer.PutExpanded(http.headers[i], dialled, false);
+    writer.Put('\n');
+  }
+  bool passwordInRequest = HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body));
+  writer.PutAscii("credentials: ");
+  if (passwordInRequest) {
+    writer.PutAscii("the password in the request, ");
+    PutPasswordSource(&writer, http);
+    if (http.user) writer.PutAscii("; ");
+  }
+  if (http.user) {
+    writer.PutAscii("user ");
+    writer.PutText(http.user);
+    writer.PutAscii(", password ");
+    PutPasswordSource(&writer, http);
+    writer.PutAscii(", Basic or Digest as the server asks");
+  }
+  if (!passwordInRequest && !http.user) writer.PutAscii("none");
+  writer.Put('\n');
+  if (http.insecure) writer.PutAscii("certificate: any is accepted (--http-insecure)\n");
+  if (http.post) {
+    writer.Put('\n');
+    if (http.body) writer.PutExpanded(http.body, dialled, false);
+    writer.Put('\n');
+  }
+  return writer.Finish();
+}
