@@ -195,15 +195,22 @@ void NormalizePhoneNumber(const char* raw, size_t length, NormalizedNumber* numb
     bool sip;
   };
   static const Scheme kSchemes[] = {{"tel:", false}, {"callto:", false}, {"sip:", true}, {"sips:", true}};
+  bool sip = false;
+  bool schemeGiven = false;
   for (const Scheme& scheme : kSchemes) {
     if (!MatchesWord(raw, begin, end, scheme.name, true)) continue;
     for (const char* c = scheme.name; *c; c++) begin++;
-    if (scheme.sip) {
-      size_t atSign = FindByte(raw, begin, end, '@');
-      if (atSign == end) return Reject(number, kNumberWithoutUser, 0);
-      end = FindByte(raw, begin, atSign, ':');
-    }
+    sip = scheme.sip;
+    schemeGiven = true;
     break;
+  }
+  size_t atSign = FindByte(raw, begin, end, '@');
+  // teldial hands over a sip: link without its scheme, so an "@" as typed
+  // makes a SIP address of it too; in a phone number it has no place anyway.
+  if (!schemeGiven && atSign < end) sip = true;
+  if (sip) {
+    if (atSign == end) return Reject(number, kNumberWithoutUser, 0);
+    end = FindByte(raw, begin, atSign, ':');
   }
   size_t parameters = FindByte(raw, begin, end, ';');
 

@@ -10,7 +10,9 @@
 //   2. one leading "tel:", "callto:", "sip:" or "sips:" (in any case) is
 //      dropped. Of a SIP address only the user part counts: the text before
 //      the first "@" and before a ":" (which starts a password); an address
-//      without "@" holds no number;
+//      without "@" holds no number. A text without a scheme that holds an
+//      "@" as typed (not escaped) is a SIP address too, "USER@HOST...", as
+//      teldial hands over a sip: link;
 //   3. the first ";" (as typed, not escaped) ends the number and starts its
 //      parameters (RFC 3966), each ";name" or ";name=value", names in any case:
 //        ext=DIGITS          a "," pause and the digits follow the number;

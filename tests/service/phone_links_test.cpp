@@ -24,6 +24,22 @@ TEST(PhoneLinks, TheRfcExamples) {
   ExpectNumberCases(cases);
 }
 
+// teldial hands over what follows "sip:", so the address arrives without it.
+TEST(PhoneLinks, SipAddressesWithoutTheirScheme) {
+  const NumberCase cases[] = {
+      {"+4955501230@pbx.example.com;user=phone", kNumberAccepted, "+4955501230", 0},
+      {"+1-212-555-1212:1234@gateway.com;user=phone", kNumberAccepted, "+12125551212", 0},
+      {"+49-5555-01230;ext=7@pbx.example.com", kNumberAccepted, "+49555501230,7", 0},
+      {" 1212@gateway.com\r\n", kNumberAccepted, "1212", 0},
+      {"alice@atlanta.com", kNumberBadCharacter, "", 1},
+      {"@atlanta.com", kNumberEmpty, "", 0},
+      {"0555%40pbx.example.com", kNumberBadCharacter, "", 5},  // an escaped "@" makes no address
+      {"tel:0555@pbx.example.com", kNumberBadCharacter, "", 9},
+      {"callto:0555@pbx.example.com", kNumberBadCharacter, "", 12},
+  };
+  ExpectNumberCases(cases);
+}
+
 TEST(PhoneLinks, AsWebPagesWriteThem) {
   const NumberCase cases[] = {
       {"+1-201-555-0123;ext=1234", kNumberAccepted, "+12015550123,1234", 0},

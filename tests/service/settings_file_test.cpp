@@ -1,0 +1,221 @@
+// Settings files: how their lines are read, how the machine file, the user
+// file and the command line are layered into one argv whose errors still name
+// their file and line, and how a file is rewritten with changed keys.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "service/settings/base64.h"
+#include "service/settings/service_options.h"
+#include "service/settings/settings_file.h"
+
+namespace {
+std::string Utf8(const char16_t* text) {
+  std::string out;
+  for (; text && *text; text++) {
+    if (*text < 0x80) {
+      out += char(*text);
+    } else {  // the tests use only the two-byte range
+      out += char(0xC0 | (*text >> 6));
+      out += char(0x80 | (*text & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Entries(const SettingsFile& file) {
+  std::string text;
+  for (size_t i = 0; i < file.count; i++)
+    text += Utf8(file.entries[i].key) + "=" + Utf8(file.entries[i].value) + "@" +
+            std::to_string(file.entries[i].line) + ";";
+  return text;
+}
+
+// "argument@LINE" for a file's argument (A or B: which file), "argument" for
+// the command line's.
+std::string Arguments(const MergedOptions& merged) {
+  std::string text;
+  for (int i = 1; i < merged.argc; i++) {
+    text += Utf8(merged.argv[i]);
+    if (merged.origins[i].path)
+      text += "@" + Utf8(merged.origins[i].path) + std::to_string(merged.origins[i].line);
+    text += " ";
+  }
+  return text;
+}
+}  // namespace
+
+TEST(SettingsFile, LinesAreRead) {
+  struct Case {
+    std::string text;
+    std::string entries;  // or the problem
+  };
+  const Case cases[] = {
+      {"[dial-service]\nphone=snom\nphone-address = 10.0.0.5 \n", "phone=snom@2;phone-address=10.0.0.5@3;"},
+      {"\xEF\xBB\xBF[dial-service]\r\ncountry=49\r\n\r\n; a comment\r\n# another\r\narea=5555",
+       "country=49@2;area=5555@6;"},
+      {"phone=baresip\n[other]\nphone=snom\n[ Dial-Service ]\nhttp-header=X-A: 1=2\nhttp-header=X-B: 2\n",
+       "phone=baresip@1;http-header=X-A: 1=2@5;http-header=X-B: 2@6;"},
+      {"[dial-service]\nhttp-user=J\xC3\xBCrgen\nhttp-body=\n", "http-user=J\xC3\xBCrgen@2;http-body=@3;"},
+      {"", ""},
+      {"\xEF\xBB\xBF", ""},
+      {"[dial-service]\nphone snom\n", "line 2: neither key=value, a [section], a comment nor blank"},
+      {"[dial-service\n", "line 1: neither key=value, a [section], a comment nor blank"},
+      {"\n\n =1\n", "line 3: neither key=value, a [section], a comment nor blank"},
+      {"a=1\r\nb=\xC3\x28\r\n", "line 2: not UTF-8 text"},
+      {"a=\xEF\xBB\xBF\nb=\xED\xA0\x80\n", "line 2: not UTF-8 text"},
+      {std::string("a=1\nb=\0", 7), "line 2: holds a NUL byte"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SettingsFile file;
+    char problem[200];
+    bool read = ReadSettingsText(c.text.data(), c.text.size(), &file, problem, sizeof problem);
+    EXPECT_EQ(c.entries, read ? Entries(file) : std::string(problem));
+    FreeSettingsFile(&file);
+  }
+}
+
+TEST(SettingsFile, LayersOverrideInOrder) {
+  struct Case {
+    std::string machine, user;  // "-": no such file
+    std::vector<const char16_t*> commandLine;
+    std::string arguments;  // or the problem
+  };
+  const Case cases[] = {
+      {"country=49\nhttp-header=X-A: 1\nhttp-header=X-B: 2\n", "http-header=X-C: 3\n", {u"--verbose"},
+       "--country@A1 49@A1 --http-header@B1 X-C: 3@B1 --verbose "},
+      {"phone=snom\nphone-address=p\nphone-https=yes\n", "phone-https=no\n", {},
+       "--phone@A1 snom@A1 --phone-address@A2 p@A2 "},
+      {"verbose=TRUE\nhttp-insecure=0\n", "-", {u"--http-insecure"}, "--verbose@A1 --http-insecure "},
+      {"phone=asterisk\nphone-endpoint=PJSIP/1\nhttp-password-protected=AQ==\n", "phone=snom\n",
+       {u"--http-password-env", u"P"},
+       "--phone-endpoint@A2 PJSIP/1@A2 --phone@B1 snom@B1 --http-password-env P "},
+      {"phone=snom\nphone-address=p\nhttp-user=u\n", "-", {u"--http", u"http://h/{number}"},
+       "--http-user@A3 u@A3 --http http://h/{number} "},
+      {"exec=a {number}\n", "http=http://h/{number}\nhttp-method=POST\n", {u"--phone", u"baresip"},
+       "--phone baresip "},
+      {"-", "-", {u"--port", u"1"}, "--port 1 "},
+      {"country=49\n", "-", {u"--area", u"--country"}, "--country@A1 49@A1 --area --country "},
+      {"http-password=x\n", "-", {},
+       "A:1: a clear http-password is not kept in a settings file; store it with dial-service.exe --store-password"},
+      {"-", "country=49\n\ntest-call=1\n", {}, "B:3: test-call is only for the command line"},
+      {"settings=x.ini\n", "-", {}, "A:1: settings is only for the command line"},
+      {"-", "phone-https=maybe\n", {}, "B:1: phone-https takes yes or no"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine + "|" + c.user);
+    SettingsFile machine = {}, user = {};
+    char problem[300];
+    if (c.machine != "-") ASSERT_TRUE(ReadSettingsText(c.machine.data(), c.machine.size(), &machine, problem, 300));
+    if (c.user != "-") ASSERT_TRUE(ReadSettingsText(c.user.data(), c.user.size(), &user, problem, 300));
+    std::vector<const char16_t*> argv = {u"dial-service"};
+    argv.insert(argv.end(), c.commandLine.begin(), c.commandLine.end());
+    MergedOptions merged;
+    bool accepted = MergeOptionLayers(c.machine == "-" ? nullptr : &machine, u"A", c.user == "-" ? nullptr : &user,
+                                      u"B", int(argv.size()), argv.data(), &merged, problem, sizeof problem);
+    EXPECT_EQ(c.arguments, accepted ? Arguments(merged) : std::string(problem));
+    if (accepted) EXPECT_EQ(std::string("dial-service"), Utf8(merged.argv[0]));
+    FreeMergedOptions(&merged);
+    FreeSettingsFile(&machine);
+    FreeSettingsFile(&user);
+  }
+}
+
+// The option parser's argument at fault leads back to the file line.
+TEST(SettingsFile, AnOptionsProblemNamesItsLine) {
+  struct Case {
+    std::string user;
+    unsigned line;  // 0: the command line or options together
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"[dial-service]\ncountry=49\nport=x\n", 3, "--port x is not a number from 1 to 65535"},
+      {"colour=red\n", 1, "unknown option --colour (--help lists them)"},
+      {"phone=snom\n# ...\nphone-address=p\nphone-line=1\n", 4, "--phone snom does not use --phone-line"},
+      {"phone=snom\nphone-address=p\nexec=x {number}\n", 0, "--phone and --exec exclude each other"},
+      {"phone=asterisk\nphone-address=p\n", 1, "--phone asterisk needs --phone-endpoint (for example PJSIP/201)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.user);
+    SettingsFile user;
+    char problem[kMaxOptionProblem];
+    ASSERT_TRUE(ReadSettingsText(c.user.data(), c.user.size(), &user, problem, sizeof problem));
+    const char16_t* argv[] = {u"dial-service", u"--verbose"};
+    MergedOptions merged;
+    ASSERT_TRUE(MergeOptionLayers(nullptr, nullptr, &user, u"B", 2, argv, &merged, problem, sizeof problem));
+    static ServiceOptions options;
+    int fault = -1;
+    EXPECT_FALSE(ParseServiceOptions(merged.argc, merged.argv, &options, problem, &fault));
+    EXPECT_EQ(c.problem, problem);
+    ASSERT_TRUE(fault >= 0 && fault < merged.argc);
+    EXPECT_EQ(c.line, merged.origins[fault].line);
+    FreeMergedOptions(&merged);
+    FreeSettingsFile(&user);
+  }
+}
+
+TEST(SettingsFile, ChangedKeysReplaceTheirLines) {
+  const char16_t* twoHeaders[] = {u"X-A: 1", u"X-B: 2"};
+  const char16_t* snom[] = {u"snom"};
+  const char16_t* protectedPassword[] = {u"AQID"};
+  struct Case {
+    std::string text;
+    std::vector<SettingsChange> changes;
+    std::string updated;
+  };
+  const Case cases[] = {
+      {"", {{u"phone", snom, 1}}, "[dial-service]\r\nphone=snom\r\n"},
+      {"; mine\n[other]\nphone=x\n", {{u"phone", snom, 1}}, "; mine\n[other]\nphone=x\n[dial-service]\nphone=snom\n"},
+      {"\xEF\xBB\xBF[dial-service]\r\nphone=yealink\r\n# keep\r\nhttp-header=X-Z: 0\r\ncountry=49\r\n\r\n[x]\r\na=1\r\n",
+       {{u"phone", snom, 1}, {u"http-header", twoHeaders, 2}},
+       "\xEF\xBB\xBF[dial-service]\r\n# keep\r\ncountry=49\r\nphone=snom\r\nhttp-header=X-A: 1\r\n"
+       "http-header=X-B: 2\r\n\r\n[x]\r\na=1\r\n"},
+      {"[dial-service]\ncountry=49", {{u"http-password-protected", protectedPassword, 1}},
+       "[dial-service]\ncountry=49\nhttp-password-protected=AQID\n"},
+      {"[dial-service]\ncountry=49\r", {{u"country", nullptr, 0}}, "[dial-service]\n"},
+      {"phone=x\n", {{u"phone", nullptr, 0}}, "[dial-service]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    size_t length = 0;
+    char* updated = UpdateSettingsText(c.text.data(), c.text.size(), c.changes.data(), c.changes.size(), &length);
+    ASSERT_TRUE(updated);
+    EXPECT_EQ(c.updated, std::string(updated, length));
+    free(updated);
+  }
+  const char16_t* broken[] = {u"a\nphone=evil"};
+  const SettingsChange refused[] = {{u"phone", broken, 1}, {u"Phone", snom, 1}, {u"a=b", snom, 1}, {u"", snom, 1}};
+  for (const SettingsChange& change : refused) {
+    size_t length;
+    EXPECT_EQ(nullptr, UpdateSettingsText("", 0, &change, 1, &length)) << Utf8(change.key);
+  }
+}
+
+TEST(Base64, RoundTripsAndRefusesWhatIsNotBase64) {
+  const std::string samples[] = {"", "f", "fo", "foo", "foob", std::string("\0\xFF\x10", 3)};
+  const std::string encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "AP8Q"};
+  for (size_t i = 0; i < 6; i++) {
+    char text[16];
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(samples[i].data());
+    ASSERT_EQ(encoded[i].size(), EncodeBase64(data, samples[i].size(), text, sizeof text));
+    EXPECT_EQ(encoded[i], text);
+    EXPECT_EQ(SIZE_MAX, EncodeBase64(data, samples[i].size(), text, encoded[i].size()));
+    std::u16string wide(encoded[i].begin(), encoded[i].end());
+    unsigned char bytes[8];
+    size_t length = 99;
+    ASSERT_TRUE(DecodeBase64(wide.c_str(), bytes, sizeof bytes, &length)) << encoded[i];
+    EXPECT_EQ(samples[i], std::string(reinterpret_cast<char*>(bytes), length));
+  }
+  for (const char16_t* text : {u"Zg=", u"Z===", u"Zg=a", u"Zm9v YQ==", u"Zm9\u00e4", u"=Zm9"}) {
+    unsigned char bytes[8];
+    size_t length;
+    EXPECT_FALSE(DecodeBase64(text, bytes, sizeof bytes, &length)) << Utf8(text);
+  }
+  unsigned char small[2];
+  size_t length;
+  EXPECT_FALSE(DecodeBase64(u"Zm9v", small, sizeof small, &length));
+}
