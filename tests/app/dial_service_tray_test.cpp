@@ -1,105 +1,20 @@
 // dial-service-tray.exe, the service in the background, as a real GUI program
 // under Xvfb: its notification-area window and tooltip text, its menu, its log
 // file under %LOCALAPPDATA%\teldial (a fresh folder per test, handed down in
-// the environment), one instance per user, and its refusals in a message box.
+// the environment), one instance per user, its refusals in a message box, and
+// its recent numbers. Its settings window has a test of its own, beside the
+// HTTP test server.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
 
-#include <initializer_list>
 #include <string>
 
-#include "processes_win.h"
 #include "service_process_win.h"
-
-#ifndef DIAL_SERVICE_TRAY_EXE
-#error "DIAL_SERVICE_TRAY_EXE must name the built dial-service-tray.exe"
-#endif
+#include "tray_process_win.h"
 
 namespace {
-const wchar_t kWindowClass[] = L"teldial-dial-service-tray";
-const UINT kIconMessage = WM_APP + 1;
 const WPARAM kOpenLogCommand = 1;
-const WPARAM kQuitCommand = 2;
-
-std::wstring TrayPath() { return WindowsPath(DIAL_SERVICE_TRAY_EXE); }
-
-// A fresh %LOCALAPPDATA% for the programs this test starts; the path their
-// log file will have.
-std::wstring FreshLogPath() {
-  std::wstring folder = FreshTempFolder(L"tray-test");
-  SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
-  return folder + L"\\teldial\\dial-service.log";
-}
-
-bool StartTray(const std::wstring& options, ProgramRun* run) {
-  return StartProgram(TrayPath(), L"\"" + TrayPath() + L"\" " + options, run);
-}
-
-// A tray left running by a failed check would make every later start a second one.
-struct EndedAtExit {
-  ProgramRun* run;
-  ~EndedAtExit() {
-    if (run->process) WaitForExit(run, 0);
-  }
-};
-
-// A real click (through the system's input queue) at a point of the screen.
-void ClickAt(int x, int y) {
-  SetCursorPos(x, y);
-  Sleep(200);
-  INPUT clicks[2] = {};
-  clicks[0].type = clicks[1].type = INPUT_MOUSE;
-  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, clicks, sizeof(INPUT));
-}
-
-struct WindowSearch {
-  DWORD processId;
-  const wchar_t* className;  // or null for any
-  const wchar_t* titlePart;  // or null for any
-  HWND found;
-};
-
-BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter) {
-  WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  wchar_t className[128] = {}, title[512] = {};
-  GetClassNameW(window, className, 128);
-  GetWindowTextW(window, title, 512);
-  if ((!search->processId || owner == search->processId) &&
-      (!search->className || wcscmp(className, search->className) == 0) &&
-      (!search->titlePart || wcsstr(title, search->titlePart))) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND AwaitWindow(DWORD processId, const wchar_t* className, const wchar_t* titlePart, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    WindowSearch search = {processId, className, titlePart, nullptr};
-    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found || GetTickCount() - start > timeoutMs) return search.found;
-    Sleep(50);
-  }
-}
-
-std::wstring Title(HWND window) {
-  wchar_t title[512] = {};
-  GetWindowTextW(window, title, 512);
-  return title;
-}
-
-// The title once it holds part, or what it holds after timeoutMs.
-std::wstring AwaitTitle(HWND window, const std::wstring& part, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (Title(window).find(part) == std::wstring::npos && GetTickCount() - start < timeoutMs) Sleep(50);
-  return Title(window);
-}
 
 unsigned long long FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -110,11 +25,11 @@ unsigned long long FileSize(const std::wstring& path) {
 }  // namespace
 
 TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
-  std::wstring log = FreshLogPath();
+  std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--port 20131", &tray));
-  HWND window = AwaitWindow(tray.processId, kWindowClass, nullptr, 20000);
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20131", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
   ASSERT_NE(nullptr, window) << FileText(log);
   EXPECT_FALSE(IsWindowVisible(window)) << "no window of its own on the screen";
   EXPECT_EQ(L"teldial: port 20131, no number yet", AwaitTitle(window, L"port", 5000));
@@ -155,7 +70,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
 
   // A click on the icon opens the menu; a click on its last item, Quit,
   // ends the program.
-  PostMessageW(window, kIconMessage, 1, WM_RBUTTONUP);
+  PostMessageW(window, kTrayIconMessage, 1, WM_RBUTTONUP);
   HWND menu = AwaitWindow(0, L"#32768", nullptr, 10000);
   ASSERT_NE(nullptr, menu) << "no menu opened";
   Sleep(300);
@@ -179,11 +94,11 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
 }
 
 TEST(DialServiceTray, KeepsItsLogFileBounded) {
-  std::wstring log = FreshLogPath();
+  std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--port 20133 --count 40 --log-size 1", &tray));
-  ASSERT_NE(nullptr, AwaitWindow(tray.processId, kWindowClass, nullptr, 20000));
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20133 --count 40 --log-size 1", &tray));
+  ASSERT_NE(nullptr, AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000));
   Client client;
   for (int i = 0; i < 40; i++) {
     client.Send(20133, "dial 05555" + std::to_string(10000 + i));
@@ -201,7 +116,7 @@ TEST(DialServiceTray, KeepsItsLogFileBounded) {
 }
 
 TEST(DialServiceTray, RefusalsComeInAMessageBoxAndStartNothing) {
-  FreshLogPath();
+  FreshTrayFolders();
   struct Case {
     std::wstring options;
     long exitCode;
@@ -220,27 +135,16 @@ TEST(DialServiceTray, RefusalsComeInAMessageBoxAndStartNothing) {
     HWND box = FindMessageBox(tray.processId, 20000);
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(c.text, MessageBoxText(box));
-    EXPECT_EQ(nullptr, AwaitWindow(tray.processId, kWindowClass, nullptr, 0)) << "no icon, no service";
+    EXPECT_EQ(nullptr, AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 0)) << "no icon, no service";
     PressOk(box);
     EXPECT_EQ(c.exitCode, WaitForExit(&tray, 10000));
   }
 }
 
 namespace {
-void PressKeys(std::initializer_list<WORD> keys) {
-  for (WORD key : keys) {
-    INPUT strokes[2] = {};
-    strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
-    strokes[0].ki.wVk = strokes[1].ki.wVk = key;
-    strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, strokes, sizeof(INPUT));
-    Sleep(150);
-  }
-}
-
 // Opens the icon's menu and works it with keys, as a user without a mouse would.
 void ChooseFromMenu(HWND window, std::initializer_list<WORD> keys) {
-  PostMessageW(window, kIconMessage, 1, WM_RBUTTONUP);
+  PostMessageW(window, kTrayIconMessage, 1, WM_RBUTTONUP);
   ASSERT_NE(nullptr, AwaitWindow(0, L"#32768", nullptr, 10000)) << "no menu opened";
   Sleep(300);
   PressKeys(keys);
@@ -248,11 +152,11 @@ void ChooseFromMenu(HWND window, std::initializer_list<WORD> keys) {
 }  // namespace
 
 TEST(DialServiceTray, RecentNumbersAreTheLastTenEachOnceNewestFirstAndDialAgain) {
-  std::wstring log = FreshLogPath();
+  std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--port 20135", &tray));
-  HWND window = AwaitWindow(tray.processId, kWindowClass, nullptr, 20000);
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20135", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
   ASSERT_NE(nullptr, window);
   Client client;
   // +49301100 to +49301110, then +49301109 again: the first has fallen off, and
@@ -267,7 +171,7 @@ TEST(DialServiceTray, RecentNumbersAreTheLastTenEachOnceNewestFirstAndDialAgain)
   // That one is now first; the one dialled again before it follows, then the newest.
   ChooseFromMenu(window, {'R', VK_DOWN, VK_DOWN, VK_RETURN});
   EXPECT_EQ(L"teldial: port 20135, last number +49301110", AwaitTitle(window, L"+49301110", 5000));
-  PostMessageW(window, WM_COMMAND, kQuitCommand, 0);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
 
   std::vector<std::string> entries = LogEntries(Lines(FileText(log)));
