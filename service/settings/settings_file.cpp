@@ -429,13 +429,14 @@ static char* NewLines(const SettingsChange* changes, size_t count, const char* l
   return nullptr;
 }
 
+// The keys of changes are ASCII (IsKey), so they compare unit by byte.
 static bool IsChangedKey(const char* text, const LineParts& parts, const SettingsChange* changes, size_t count) {
   for (size_t i = 0; i < count; i++) {
-    char key[200];
-    size_t length = EncodeUtf8(changes[i].key, key, sizeof key);
-    if (length < sizeof key && length == parts.nameEnd - parts.nameBegin &&
-        memcmp(key, text + parts.nameBegin, length) == 0)
-      return true;
+    size_t at = parts.nameBegin;
+    const char16_t* key = changes[i].key;
+    for (; *key && at < parts.nameEnd && char16_t((unsigned char)text[at]) == *key; key++, at++) {
+    }
+    if (!*key && at == parts.nameEnd) return true;
   }
   return false;
 }
@@ -457,7 +458,7 @@ char* UpdateSettingsText(const char* utf8, size_t length, const SettingsChange* 
   char* newLines = NewLines(changes, count, lineEnd, &newLength);
   if (!newLines) return nullptr;
   static const char kHeader[] = "[dial-service]";
-  size_t capacity = length + newLength + sizeof kHeader + 2 * strlen(lineEnd) + 1;
+  size_t capacity = length + newLength + sizeof kHeader + 2 * strlen(lineEnd) + 3 + 1;
   char* out = static_cast<char*>(malloc(capacity));
   if (!out) {
     free(newLines);
@@ -488,10 +489,13 @@ char* UpdateSettingsText(const char* utf8, size_t length, const SettingsChange* 
       insertNeedsLineEnd = utf8[line.next - 1] != '\n';
     }
   }
+  // A last line without its line end gets one; after a lone CR only the LF.
+  auto endOfLastLine = [&](size_t at) { return at > start && out[at - 1] == '\r' ? "\n" : lineEnd; };
   if (insertAt == SIZE_MAX) {
     if (used > start && out[used - 1] != '\n') {
-      memcpy(out + used, lineEnd, strlen(lineEnd));
-      used += strlen(lineEnd);
+      const char* end = endOfLastLine(used);
+      memcpy(out + used, end, strlen(end));
+      used += strlen(end);
     }
     memcpy(out + used, kHeader, sizeof kHeader - 1);
     used += sizeof kHeader - 1;
@@ -499,14 +503,22 @@ char* UpdateSettingsText(const char* utf8, size_t length, const SettingsChange* 
     used += strlen(lineEnd);
     insertAt = used;
   } else if (insertNeedsLineEnd) {
-    memmove(out + insertAt + strlen(lineEnd), out + insertAt, used - insertAt);
-    memcpy(out + insertAt, lineEnd, strlen(lineEnd));
-    used += strlen(lineEnd);
-    insertAt += strlen(lineEnd);
+    const char* end = endOfLastLine(insertAt);
+    memmove(out + insertAt + strlen(end), out + insertAt, used - insertAt);
+    memcpy(out + insertAt, end, strlen(end));
+    used += strlen(end);
+    insertAt += strlen(end);
   }
   memmove(out + insertAt + newLength, out + insertAt, used - insertAt);
   memcpy(out + insertAt, newLines, newLength);
   used += newLength;
+  // With the first lines gone, a later line's own BOM would be taken for the
+  // file's; one in front keeps it part of its line.
+  if (start == 0 && HasBom(out, used)) {
+    memmove(out + 3, out, used);
+    memcpy(out, "\xEF\xBB\xBF", 3);
+    used += 3;
+  }
   out[used] = 0;
   free(newLines);
   *outLength = used;

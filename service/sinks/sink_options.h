@@ -22,6 +22,7 @@ struct HttpOptions {
   const char16_t* protectedPassword; // --http-password-protected: base64 of a CryptProtectData blob
   unsigned long timeoutMs;
   bool insecure;            // accept any certificate
+  int phoneKind;            // the PhoneKind that --phone expanded; 0 for a hand-written --http
 };
 
 struct SinkOptions {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/settings/base64.h"
+#include "service/sinks/base64.h"
 #include "service/settings/service_options.h"
 #include "service/settings/settings_file.h"
 

@@ -1,4 +1,4 @@
-#include "service/settings/base64.h"
+#include "service/sinks/base64.h"
 
 #include <stdint.h>
 

@@ -1,0 +1,45 @@
+#pragma once
+// The settings as the two programs read and write them: the machine's file
+// (%ProgramData%\teldial\dial-service.ini, an administrator's defaults), then
+// the user's (%APPDATA%\teldial\dial-service.ini, or --settings FILE; none with
+// --no-settings), then the command line, each overriding the one before. A
+// missing file is no error; one that cannot be read, or holds a bad line, is.
+#include <stddef.h>
+#include <wchar.h>
+
+#include "service/settings/service_options.h"
+#include "service/settings/settings_file.h"
+#include "service/sinks/password_protection_win.h"
+
+// The user's and the machine's settings file; false when no folder is known
+// or the path would not fit size characters.
+bool UserSettingsPath(wchar_t* path, size_t size);
+bool MachineSettingsPath(wchar_t* path, size_t size);
+
+const size_t kMaxSettingsPath = 1024;
+
+// The options and everything they point into; never copied.
+struct LoadedOptions {
+  ServiceOptions options;
+  SettingsFile machine;
+  SettingsFile user;
+  MergedOptions merged;
+  wchar_t machinePath[kMaxSettingsPath];  // "" when not read
+  wchar_t userPath[kMaxSettingsPath];     // the user's file or --settings FILE; "" when not read
+};
+
+// Null with the one-line problem (UTF-8, prefixed "FILE:LINE: " when a line
+// of a file is at fault) and *exitCode: 2 for bad settings or options, 1 when
+// a file cannot be read or memory runs out.
+LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* problem, size_t size, int* exitCode);
+void FreeLoadedOptions(LoadedOptions* loaded);
+
+// Whether either settings file exists (the tray program opens its settings
+// window at its first start when neither does).
+bool AnySettingsFileExists();
+
+// Sets or removes keys in the settings file at path, keeping its other lines:
+// the folder is made when missing, and the new text replaces the old at once
+// (written beside it, then moved over it), so that a reader never sees half a
+// file. False when it cannot be read, written or replaced.
+bool WriteSettingsChanges(const wchar_t* path, const SettingsChange* changes, size_t count);
