@@ -21,10 +21,12 @@ std::wstring FreshTempFolder(const wchar_t* name) {
   static int folders;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++folders);
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  // Process ids come round again from run to run, so a name may be taken already.
+  for (;;) {
+    std::wstring folder = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(++folders);
+    if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) return folder;
+  }
 }
 
 std::wstring CopyOfTeldial(const wchar_t* fileName) {
