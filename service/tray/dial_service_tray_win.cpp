@@ -1,31 +1,42 @@
 // dial-service-tray.exe: the dial service in the background, a GUI program so
 // that starting it from the Run key or Explorer opens no console window. It
 // shows an icon in the notification area whose tooltip gives the port and the
-// last number, with a menu to dial a recent number again, open the log or
-// quit; the log is a file under %LOCALAPPDATA%\teldial. One instance runs per
-// user and session.
+// last number, with a menu for the settings window, to dial a recent number
+// again, open the log or quit; the log is a file under %LOCALAPPDATA%\teldial.
+// One instance runs per user and session. The settings window opens by itself
+// at the first start, and when a settings file is at fault.
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "service/sinks/command_template.h"
+#include "service/log/service_log_win.h"
 #include "service/loop/dial_service_win.h"
 #include "service/number/phone_number.h"
-#include "service/log/service_log_win.h"
+#include "service/settings/settings_win.h"
+#include "service/settings/settings_window_win.h"
+#include "service/sinks/command_template.h"
 
 static const wchar_t kWindowClass[] = L"teldial-dial-service-tray";
 static const wchar_t kTitle[] = L"teldial dial service";
 static const UINT kIconMessage = WM_APP + 1;
 static const UINT kNumberMessage = WM_APP + 2;
 static const UINT kServiceEndedMessage = WM_APP + 3;
+static const UINT kOpenSettingsMessage = WM_APP + 4;
 enum { kOpenLogCommand = 1, kQuitCommand = 2, kSettingsCommand = 3, kFirstRecentCommand = 16 };
 
-static ServiceOptions options;
+static int programArgc;
+static wchar_t** programArgv;
+// What the service started with, which the serving thread reads to its end,
+// and what Save made of the settings since (or null).
+static LoadedOptions* startedWith;
+static LoadedOptions* applied;
+static wchar_t settingsPath[MAX_PATH];
 static const NumberSink* deliverer;  // the sink the options chose
 static HWND window;
 static NOTIFYICONDATAW icon;
@@ -40,8 +51,12 @@ static int serviceResult;
 static RecentNumbers menuNumbers;
 
 // The tray stands in front of the chosen sink: it notes each number for the
-// tooltip (on the window's thread) and hands it on.
-static int PrepareInFront(const SinkOptions& chosen) { return deliverer->prepare(chosen); }
+// tooltip (on the window's thread) and hands it on. Settings taken up while
+// it serves bring their own sink.
+static int PrepareInFront(const SinkOptions& chosen) {
+  deliverer = &ChooseNumberSink(chosen);
+  return deliverer->prepare(chosen);
+}
 static void DeliverInFront(const char* number) {
   AcquireSRWLockExclusive(&numberLock);
   strncpy(lastNumber, number, kMaxNumberLength);
@@ -131,7 +146,33 @@ static void ShowMenu() {
   DestroyMenu(menu);  // and the submenu with it
 }
 
+static const ServiceOptions& OptionsInEffect() { return (applied ? applied : startedWith)->options; }
+
+// After Save: the files are read again and taken up at once.
+static bool ApplySavedSettings(char* problem, size_t size) {
+  int exitCode = 0;
+  LoadedOptions* loaded = LoadServiceOptions(programArgc, programArgv, problem, size, &exitCode);
+  if (!loaded) return false;
+  if (ReplaceNumberHandling(loaded->options, kTraySink)) {
+    snprintf(problem, size, "%s", ReportedProblem());
+    FreeLoadedOptions(loaded);
+    return false;
+  }
+  if (applied) FreeLoadedOptions(applied);
+  applied = loaded;
+  LogLine("settings saved, handing numbers to: %s", deliverer->name);
+  return true;
+}
+
+static void OpenSettings() {
+  if (HWND open = OpenSettingsWindow())
+    SetForegroundWindow(open);
+  else
+    RunSettingsWindow(OptionsInEffect(), settingsPath, ApplySavedSettings);
+}
+
 static void Command(WORD command) {
+  if (command == kSettingsCommand) OpenSettings();
   if (command == kOpenLogCommand) OpenLog();
   if (command == kQuitCommand) {
     LogLine("quit from the menu");
@@ -149,6 +190,10 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
   }
   if (message == kNumberMessage) {
     ShowState();
+    return 0;
+  }
+  if (message == kOpenSettingsMessage) {
+    OpenSettings();
     return 0;
   }
   if (message == kServiceEndedMessage) {
@@ -176,7 +221,7 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 static DWORD WINAPI Serve(void*) {
-  serviceResult = ServeDialRequests(options);
+  serviceResult = ServeDialRequests(startedWith->options);
   PostMessageW(window, kServiceEndedMessage, 0, 0);
   return 0;
 }
@@ -239,6 +284,7 @@ static int StartAtLogon(int argc, wchar_t** argv) {
   // The parser skips argv[0], so the options are handed on with one in front.
   wchar_t** optionArguments = argv + first - 1;
   char problem[kMaxOptionProblem];
+  static ServiceOptions options;
   if (!ParseServiceOptions(argc - first + 1, reinterpret_cast<const char16_t* const*>(optionArguments), &options,
                            problem)) {
     TellUtf8(problem, MB_ICONERROR);
@@ -262,16 +308,88 @@ static int StartAtLogon(int argc, wchar_t** argv) {
   return written == ERROR_SUCCESS ? 0 : 1;
 }
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (!argv) return 1;
-  if (argc > 1 && wcscmp(argv[1], L"--start-at-logon") == 0) return StartAtLogon(argc, argv);
-  char problem[kMaxOptionProblem];
-  if (!ParseServiceOptions(argc, reinterpret_cast<const char16_t* const*>(argv), &options, problem)) {
-    TellUtf8(problem, MB_ICONERROR);
-    return 2;
+// The file that Save writes: the one --settings names, or else the user's.
+static bool FindSettingsPath() {
+  for (int i = 1; i + 1 < programArgc; i++)
+    if (wcscmp(programArgv[i], L"--settings") == 0) {
+      _snwprintf(settingsPath, MAX_PATH, L"%ls", programArgv[i + 1]);
+      settingsPath[MAX_PATH - 1] = 0;
+      return true;
+    }
+  return UserSettingsPath(settingsPath, MAX_PATH);
+}
+
+// Before the service serves, the settings window's Save only reads the files again.
+static bool ApplySettingsAtStart(char* problem, size_t size) {
+  int exitCode = 0;
+  startedWith = LoadServiceOptions(programArgc, programArgv, problem, size, &exitCode);
+  return startedWith != nullptr;
+}
+
+// The command line without its settings files, so that the settings window
+// can show what it gives when a file is at fault; null when the command line
+// itself is.
+static LoadedOptions* LoadCommandLineOnly() {
+  const wchar_t** arguments = static_cast<const wchar_t**>(calloc(size_t(programArgc) + 1, sizeof(wchar_t*)));
+  if (!arguments) return nullptr;
+  int count = 0;
+  for (int i = 0; i < programArgc; i++) {
+    if (i > 0 && wcscmp(programArgv[i], L"--settings") == 0) {
+      i++;
+      continue;
+    }
+    arguments[count++] = programArgv[i];
   }
+  arguments[count++] = L"--no-settings";
+  char problem[kMaxOptionProblem];
+  int exitCode = 0;
+  LoadedOptions* loaded = LoadServiceOptions(count, arguments, problem, sizeof problem, &exitCode);
+  free(arguments);
+  return loaded;
+}
+
+// The options as the files and the command line give them. When a settings
+// file is at fault, the line goes into a box that offers the settings window
+// to put it right. Null when the program ends, with *exitCode.
+static LoadedOptions* LoadOptions(int* exitCode) {
+  char problem[kMaxOptionProblem + 2 * MAX_PATH];
+  if (LoadedOptions* loaded = LoadServiceOptions(programArgc, programArgv, problem, sizeof problem, exitCode))
+    return loaded;
+  LoadedOptions* commandLine = LoadCommandLineOnly();
+  if (!commandLine || !FindSettingsPath()) {
+    TellUtf8(problem, MB_ICONERROR);
+    if (commandLine) FreeLoadedOptions(commandLine);
+    return nullptr;
+  }
+  size_t length = strlen(problem);
+  snprintf(problem + length, sizeof problem - length, "\n\nOpen the settings window to put it right?");
+  wchar_t text[2048];
+  if (!MultiByteToWideChar(CP_UTF8, 0, problem, -1, text, 2048)) wcscpy(text, L"?");
+  if (MessageBoxW(nullptr, text, kTitle, MB_YESNO | MB_ICONERROR | MB_SETFOREGROUND) == IDYES)
+    RunSettingsWindow(commandLine->options, settingsPath, ApplySettingsAtStart);
+  FreeLoadedOptions(commandLine);
+  return startedWith;
+}
+
+// The first start: no settings file yet, and no request given on the command line.
+static bool IsFirstStart(const ServiceOptions& options) {
+  if (options.noSettings || options.settingsFile || AnySettingsFileExists()) return false;
+  static const wchar_t* const requestOptions[] = {L"--http", L"--exec", L"--phone"};
+  for (int i = 1; i < programArgc; i++)
+    for (const wchar_t* option : requestOptions)
+      if (wcscmp(programArgv[i], option) == 0) return false;
+  return true;
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
+  programArgv = CommandLineToArgvW(GetCommandLineW(), &programArgc);
+  if (!programArgv) return 1;
+  if (programArgc > 1 && wcscmp(programArgv[1], L"--start-at-logon") == 0)
+    return StartAtLogon(programArgc, programArgv);
+  int exitCode = 0;
+  startedWith = LoadOptions(&exitCode);
+  if (!startedWith) return exitCode;
+  const ServiceOptions& options = startedWith->options;
   if (options.help) {
     char usage[4096];
     FormatUsage("dial-service-tray", usage, sizeof usage);
@@ -288,6 +406,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
     Tell(L"The log file under %LOCALAPPDATA%\\teldial cannot be opened.", MB_ICONERROR);
     return 1;
   }
+  FindSettingsPath();
   deliverer = &ChooseNumberSink(options.sink);
   LogLine("dial-service-tray started, handing numbers to: %s", deliverer->name);
   if (int failure = StartService(options, kTraySink, &port)) {
@@ -308,6 +427,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
     EndService(0);
     return 1;
   }
+  if (IsFirstStart(options)) PostMessageW(window, kOpenSettingsMessage, 0, 0);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
@@ -318,6 +438,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   EndService(kFinishWaitMs);
   LogLine("dial-service-tray ended");
   CloseHandle(instanceLock);
-  LocalFree(argv);
   return serviceResult;
 }

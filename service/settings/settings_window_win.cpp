@@ -1,0 +1,445 @@
+// The settings window. The form is read into settings, key and value as in
+// the settings file, which serve twice: as changes to the file, and as a
+// command line that the option parser checks before anything is written and
+// that the test call is made with. A password typed in goes to the file only
+// protected for the user; an empty password field keeps the one in effect.
+#include "service/settings/settings_window_win.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "service/number/dialing_rules.h"
+#include "service/number/phone_number.h"
+#include "service/settings/settings_file.h"
+#include "service/settings/settings_win.h"
+#include "service/settings/settings_window_ids.h"
+#include "service/sinks/http_requester_win.h"
+#include "service/sinks/phone_presets.h"
+
+static const UINT kTestCallEndedMessage = WM_APP + 1;
+// The item data of the first kind in the list when it stands for a request
+// of one's own (--http or --exec) rather than for none.
+static const LRESULT kCustomItem = -1;
+static const size_t kMaxFormSettings = 32 + kMaxHttpHeaders;
+static const size_t kFormTextLength = 32768;
+static const size_t kMaxOutcome = 512;
+static const size_t kMaxProtectedPassword = 4096;
+
+enum SettingUse { kInFileAndCommandLine, kInFileOnly, kOnCommandLineOnly };
+
+struct FormSetting {
+  const char16_t* key;    // as in the file, without "--"
+  const char16_t* value;  // null: the file loses the key
+  SettingUse use;
+  bool flag;              // "yes" or "no"; on the command line only the option itself, when yes
+};
+
+// What the form says. Made with calloc, never copied: the options point into it.
+struct Form {
+  FormSetting settings[kMaxFormSettings];
+  size_t settingCount;
+  char16_t text[kFormTextLength];
+  size_t textUsed;
+  bool full;
+  const char16_t* argv[2 * kMaxFormSettings + 1];
+  ServiceOptions options;
+  HWND window;
+  char dialled[kMaxDialledLength + 1];
+};
+
+struct PhoneFieldControl {
+  PhoneField field;
+  int control;
+  int label;
+  const char16_t* key;
+};
+
+static const PhoneFieldControl kPhoneFieldControls[] = {
+    {kPhoneFieldLine, IDC_LINE, IDC_LINE_LABEL, u"phone-line"},
+    {kPhoneFieldAccount, IDC_ACCOUNT, IDC_ACCOUNT_LABEL, u"phone-account"},
+    {kPhoneFieldEndpoint, IDC_ENDPOINT, IDC_ENDPOINT_LABEL, u"phone-endpoint"},
+    {kPhoneFieldContext, IDC_CONTEXT, IDC_CONTEXT_LABEL, u"phone-context"},
+};
+
+struct RuleControl {
+  int control;  // 0: not in the form, only carried over
+  DialingRule rule;
+};
+
+static const RuleControl kRuleControls[] = {
+    {IDC_COUNTRY, kRuleCountry}, {IDC_AREA, kRuleArea}, {IDC_OUTSIDE, kRuleOutside},
+    {0, kRuleNationalPrefix},    {0, kRuleInternationalPrefix},
+};
+
+// A phone replaces a request of one's own; these keys would contradict it.
+static const char16_t* const kOwnRequestKeys[] = {u"http", u"exec", u"http-method", u"http-body", u"http-header"};
+
+static HWND settingsWindow;
+static const ServiceOptions* current;
+static const wchar_t* settingsPath;
+static ApplySettings applySettings;
+static bool testing;
+
+static const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+// A copy of text in the form's own storage; null (and the form full) when it does not fit.
+static const char16_t* Keep(Form* form, const char16_t* text, size_t length) {
+  if (form->textUsed + length + 1 > kFormTextLength) {
+    form->full = true;
+    return nullptr;
+  }
+  char16_t* copy = form->text + form->textUsed;
+  memcpy(copy, text, length * sizeof(char16_t));
+  copy[length] = 0;
+  form->textUsed += length + 1;
+  return copy;
+}
+
+static const char16_t* KeepAscii(Form* form, const char* text) {
+  char16_t wide[kMaxProtectedPassword];
+  size_t length = 0;
+  for (; text[length] && length < kMaxProtectedPassword; length++) wide[length] = char16_t(text[length]);
+  return Keep(form, wide, length);
+}
+
+// The text of an edit field; null when it is empty.
+static const char16_t* ControlText(Form* form, HWND window, int control) {
+  size_t room = kFormTextLength - form->textUsed;
+  char16_t* text = form->text + form->textUsed;
+  int length = GetDlgItemTextW(window, control, reinterpret_cast<wchar_t*>(text), int(room));
+  if (length <= 0) return nullptr;
+  if (size_t(length) + 1 >= room) form->full = true;
+  form->textUsed += size_t(length) + 1;
+  return text;
+}
+
+static void Set(Form* form, const char16_t* key, const char16_t* value, SettingUse use = kInFileAndCommandLine,
+                bool flag = false) {
+  if (form->settingCount == kMaxFormSettings) {
+    form->full = true;
+    return;
+  }
+  form->settings[form->settingCount++] = {key, value, use, flag};
+}
+
+static void SetFlag(Form* form, HWND window, const char16_t* key, int control) {
+  Set(form, key, IsDlgButtonChecked(window, control) == BST_CHECKED ? u"yes" : u"no", kInFileAndCommandLine, true);
+}
+
+static PhoneKind ChosenKind(HWND window, bool* ownRequest) {
+  LRESULT item = SendDlgItemMessageW(window, IDC_KIND, CB_GETCURSEL, 0, 0);
+  LRESULT data = SendDlgItemMessageW(window, IDC_KIND, CB_GETITEMDATA, WPARAM(item), 0);
+  *ownRequest = data == kCustomItem;
+  return data > 0 ? PhoneKind(data) : kPhoneNone;
+}
+
+static size_t Length(const char16_t* text) { return wcslen(Wide(text)); }
+
+// The request given elsewhere (--http or --exec), on the command line as it is in effect.
+static void SetOwnRequest(Form* form) {
+  const SinkOptions& sink = current->sink;
+  if (sink.command) Set(form, u"exec", sink.command, kOnCommandLineOnly);
+  if (!sink.http.url) return;
+  Set(form, u"http", sink.http.url, kOnCommandLineOnly);
+  if (sink.http.post) Set(form, u"http-method", u"POST", kOnCommandLineOnly);
+  if (sink.http.body) Set(form, u"http-body", sink.http.body, kOnCommandLineOnly);
+  for (size_t i = 0; i < sink.http.headerCount; i++)
+    Set(form, u"http-header", sink.http.headers[i], kOnCommandLineOnly);
+}
+
+static void SetCredentials(Form* form, HWND window, const char16_t* protectedPassword) {
+  Set(form, u"http-user", ControlText(form, window, IDC_USER));
+  SetFlag(form, window, u"http-insecure", IDC_INSECURE);
+  const HttpOptions& http = current->sink.http;
+  if (const char16_t* typed = ControlText(form, window, IDC_PASSWORD)) {
+    Set(form, u"http-password", typed, kOnCommandLineOnly);
+    if (protectedPassword) {
+      Set(form, u"http-password-protected", protectedPassword, kInFileOnly);
+      Set(form, u"http-password-env", nullptr, kInFileOnly);
+    }
+  } else if (http.protectedPassword) {
+    Set(form, u"http-password-protected", http.protectedPassword, kOnCommandLineOnly);
+  } else if (http.passwordVariable) {
+    Set(form, u"http-password-env", http.passwordVariable, kOnCommandLineOnly);
+  } else if (http.password) {
+    Set(form, u"http-password", http.password, kOnCommandLineOnly);
+  }
+  if (http.timeoutMs && http.timeoutMs != kDefaultHttpTimeoutMs) {
+    char timeout[16];
+    snprintf(timeout, sizeof timeout, "%lu", http.timeoutMs);
+    Set(form, u"http-timeout", KeepAscii(form, timeout), kOnCommandLineOnly);
+  }
+}
+
+static void SetNoCredentials(Form* form) {
+  static const char16_t* const keys[] = {u"http-user", u"http-insecure", u"http-password-protected",
+                                         u"http-password-env"};
+  for (const char16_t* key : keys) Set(form, key, nullptr, kInFileOnly);
+}
+
+static void SetPhone(Form* form, HWND window, PhoneKind kind) {
+  Set(form, u"phone", kind == kPhoneNone ? nullptr : KeepAscii(form, PhoneKindName(kind)));
+  bool phone = kind != kPhoneNone;
+  Set(form, u"phone-address", phone ? ControlText(form, window, IDC_ADDRESS) : nullptr);
+  if (phone)
+    SetFlag(form, window, u"phone-https", IDC_HTTPS);
+  else
+    Set(form, u"phone-https", nullptr);
+  unsigned fields = phone ? PhoneFieldsOfKind(kind) : 0;
+  for (const PhoneFieldControl& c : kPhoneFieldControls)
+    Set(form, c.key, fields & c.field ? ControlText(form, window, c.control) : nullptr);
+  if (phone)
+    for (const char16_t* key : kOwnRequestKeys) Set(form, key, nullptr, kInFileOnly);
+}
+
+static void SetDialingRules(Form* form, HWND window) {
+  for (const RuleControl& c : kRuleControls) {
+    const char16_t* key = KeepAscii(form, DialingRuleOption(c.rule) + 2);
+    if (c.control)
+      Set(form, key, ControlText(form, window, c.control));
+    else if (current->rules.given & (1u << c.rule))
+      Set(form, key, KeepAscii(form, current->rules.digits[c.rule]), kOnCommandLineOnly);
+  }
+}
+
+// The form as settings, checked by the option parser into form->options;
+// false with the one-line problem.
+static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword, char* problem, size_t size) {
+  bool ownRequest = false;
+  PhoneKind kind = ChosenKind(window, &ownRequest);
+  if (ownRequest)
+    SetOwnRequest(form);
+  else
+    SetPhone(form, window, kind);
+  if (ownRequest || kind != kPhoneNone)
+    SetCredentials(form, window, protectedPassword);
+  else
+    SetNoCredentials(form);
+  SetDialingRules(form, window);
+  int argc = 0;
+  form->argv[argc++] = u"dial-service-tray";
+  for (size_t i = 0; i < form->settingCount; i++) {
+    const FormSetting& setting = form->settings[i];
+    if (setting.use == kInFileOnly || !setting.value) continue;
+    if (setting.flag && setting.value[0] == u'n') continue;
+    char16_t option[64] = u"--";
+    memcpy(option + 2, setting.key, (Length(setting.key) + 1) * sizeof(char16_t));
+    form->argv[argc++] = Keep(form, option, Length(option));
+    if (!setting.flag) form->argv[argc++] = setting.value;
+  }
+  if (form->full) {
+    snprintf(problem, size, "the settings are too long for this window");
+    return false;
+  }
+  char parsed[kMaxOptionProblem];
+  if (ParseServiceOptions(argc, form->argv, &form->options, parsed)) return true;
+  snprintf(problem, size, "%s", parsed);
+  return false;
+}
+
+static void ShowLine(HWND window, int control, const char* utf8) {
+  wchar_t text[kMaxOutcome];
+  if (!MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, int(kMaxOutcome))) text[0] = 0;
+  text[kMaxOutcome - 1] = 0;
+  SetDlgItemTextW(window, control, text);
+}
+
+static void SetText(HWND window, int control, const char16_t* text) {
+  if (text) SetDlgItemTextW(window, control, Wide(text));
+}
+
+static void ShowFieldsOfKind(HWND window) {
+  bool ownRequest = false;
+  PhoneKind kind = ChosenKind(window, &ownRequest);
+  bool phone = kind != kPhoneNone;
+  unsigned fields = phone ? PhoneFieldsOfKind(kind) : 0;
+  for (const PhoneFieldControl& c : kPhoneFieldControls) {
+    ShowWindow(GetDlgItem(window, c.label), fields & c.field ? SW_SHOW : SW_HIDE);
+    ShowWindow(GetDlgItem(window, c.control), fields & c.field ? SW_SHOW : SW_HIDE);
+  }
+  static const int phoneControls[] = {IDC_ADDRESS, IDC_HTTPS};
+  static const int requestControls[] = {IDC_USER, IDC_PASSWORD, IDC_INSECURE, IDC_TEST_NUMBER, IDC_TEST_CALL};
+  for (int control : phoneControls) EnableWindow(GetDlgItem(window, control), phone);
+  for (int control : requestControls) EnableWindow(GetDlgItem(window, control), phone || ownRequest);
+  if (testing) EnableWindow(GetDlgItem(window, IDC_TEST_CALL), FALSE);
+}
+
+static void FillForm(HWND window) {
+  HWND kinds = GetDlgItem(window, IDC_KIND);
+  const PhoneOptions& phone = current->phone;
+  bool ownRequest = phone.kind == kPhoneNone && (current->sink.command || current->sink.http.url);
+  LRESULT first = SendMessageW(
+      kinds, CB_ADDSTRING, 0,
+      reinterpret_cast<LPARAM>(ownRequest ? L"custom (command line)" : L"none: numbers are only logged"));
+  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(first), ownRequest ? kCustomItem : LPARAM(kPhoneNone));
+  // The kinds in their order, so that an item's place is its kind.
+  for (int kind = kPhoneYealink; kind <= kPhoneBaresip; kind++) {
+    wchar_t name[32];
+    _snwprintf(name, 32, L"%hs", PhoneKindName(PhoneKind(kind)));
+    name[31] = 0;
+    LRESULT item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    SendMessageW(kinds, CB_SETITEMDATA, WPARAM(item), kind);
+  }
+  SendMessageW(kinds, CB_SETCURSEL, WPARAM(phone.kind), 0);
+  SetText(window, IDC_ADDRESS, phone.address);
+  CheckDlgButton(window, IDC_HTTPS, phone.https ? BST_CHECKED : BST_UNCHECKED);
+  SetText(window, IDC_LINE, phone.line);
+  SetText(window, IDC_ACCOUNT, phone.account);
+  SetText(window, IDC_ENDPOINT, phone.endpoint);
+  SetText(window, IDC_CONTEXT, phone.context);
+  SetText(window, IDC_USER, current->sink.http.user);
+  CheckDlgButton(window, IDC_INSECURE, current->sink.http.insecure ? BST_CHECKED : BST_UNCHECKED);
+  for (const RuleControl& c : kRuleControls)
+    if (c.control && (current->rules.given & (1u << c.rule)))
+      SetDlgItemTextA(window, c.control, current->rules.digits[c.rule]);
+  ShowFieldsOfKind(window);
+}
+
+static DWORD WINAPI MakeTestCall(void* parameter) {
+  Form* form = static_cast<Form*>(parameter);
+  char* outcome = static_cast<char*>(malloc(kMaxOutcome));
+  if (outcome) {
+    HttpRequester* requester = OpenHttpRequester(form->options.sink.http, outcome, kMaxOutcome);
+    if (requester) {
+      RequestDialledNumber(requester, form->dialled, outcome, kMaxOutcome);
+      CloseHttpRequester(requester);
+    }
+    // The window may have been closed meanwhile.
+    if (!PostMessageW(form->window, kTestCallEndedMessage, 0, reinterpret_cast<LPARAM>(outcome))) free(outcome);
+  }
+  SecureZeroMemory(form, sizeof *form);
+  free(form);
+  return 0;
+}
+
+// What is dialled for the number in the test field; false with the reason.
+static bool DialledTestNumber(HWND window, Form* form, char* problem, size_t size) {
+  wchar_t typed[kMaxNumberLength + 1];
+  char raw[4 * kMaxNumberLength + 1];
+  GetDlgItemTextW(window, IDC_TEST_NUMBER, typed, int(kMaxNumberLength + 1));
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, typed, -1, raw, int(sizeof raw), nullptr, nullptr);
+  NormalizedNumber number;
+  NormalizePhoneNumber(raw, bytes > 0 ? size_t(bytes - 1) : 0, &number);
+  if (number.verdict != kNumberAccepted) {
+    snprintf(problem, size, "the number cannot be dialled: %s", DescribeNumberVerdict(number.verdict));
+    return false;
+  }
+  ApplyDialingRules(form->options.rules, number.digits, form->dialled);
+  return true;
+}
+
+static void StartTestCall(HWND window) {
+  if (testing) return;
+  Form* form = static_cast<Form*>(calloc(1, sizeof(Form)));
+  if (!form) return;
+  char problem[kMaxOutcome];
+  bool ready = ReadForm(window, form, nullptr, problem, sizeof problem) &&
+               DialledTestNumber(window, form, problem, sizeof problem);
+  if (ready && !form->options.sink.http.url) {
+    snprintf(problem, sizeof problem, "a test call makes HTTP requests only");
+    ready = false;
+  }
+  form->window = window;
+  HANDLE thread = ready ? CreateThread(nullptr, 0, MakeTestCall, form, 0, nullptr) : nullptr;
+  if (!thread) {
+    ShowLine(window, IDC_TEST_OUTCOME, ready ? "no thread can be started for the test call" : problem);
+    SecureZeroMemory(form, sizeof *form);
+    free(form);
+    return;
+  }
+  CloseHandle(thread);
+  testing = true;
+  EnableWindow(GetDlgItem(window, IDC_TEST_CALL), FALSE);
+  snprintf(problem, sizeof problem, "calling %s ...", form->dialled);
+  ShowLine(window, IDC_TEST_OUTCOME, problem);
+}
+
+static bool WriteForm(Form* form) {
+  SettingsChange changes[kMaxFormSettings];
+  size_t count = 0;
+  for (size_t i = 0; i < form->settingCount; i++) {
+    FormSetting& setting = form->settings[i];
+    if (setting.use == kOnCommandLineOnly) continue;
+    changes[count++] = {setting.key, setting.value ? &setting.value : nullptr, setting.value ? size_t(1) : 0};
+  }
+  return WriteSettingsChanges(settingsPath, changes, count);
+}
+
+static void Save(HWND window) {
+  Form* form = static_cast<Form*>(calloc(1, sizeof(Form)));
+  if (!form) return;
+  char problem[kMaxOutcome] = "";
+  wchar_t typed[256];
+  GetDlgItemTextW(window, IDC_PASSWORD, typed, 256);
+  char protectedText[kMaxProtectedPassword];
+  const char16_t* protectedPassword = nullptr;
+  bool passwordTyped = typed[0] != 0;
+  if (passwordTyped && ProtectPassword(typed, protectedText, sizeof protectedText))
+    protectedPassword = KeepAscii(form, protectedText);
+  SecureZeroMemory(typed, sizeof typed);
+  bool saved = false;
+  if (passwordTyped && !protectedPassword)
+    snprintf(problem, sizeof problem, "the password cannot be protected for this user");
+  else if (ReadForm(window, form, protectedPassword, problem, sizeof problem) && !WriteForm(form))
+    snprintf(problem, sizeof problem, "the settings cannot be written to %ls", settingsPath);
+  else if (!problem[0])
+    saved = applySettings(problem, sizeof problem);
+  SecureZeroMemory(form, sizeof *form);
+  free(form);
+  if (saved)
+    EndDialog(window, IDOK);
+  else
+    ShowLine(window, IDC_PROBLEM, problem);
+}
+
+static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      settingsWindow = window;
+      FillForm(window);
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_KIND:
+          if (HIWORD(wParam) == CBN_SELCHANGE) ShowFieldsOfKind(window);
+          return TRUE;
+        case IDC_TEST_CALL:
+          StartTestCall(window);
+          return TRUE;
+        case IDOK:
+          // Enter in the number field means the test call, not Save.
+          if (GetFocus() == GetDlgItem(window, IDC_TEST_NUMBER))
+            StartTestCall(window);
+          else
+            Save(window);
+          return TRUE;
+        case IDCANCEL:
+          EndDialog(window, IDCANCEL);
+          return TRUE;
+      }
+      return FALSE;
+    case kTestCallEndedMessage:
+      ShowLine(window, IDC_TEST_OUTCOME, reinterpret_cast<char*>(lParam));
+      free(reinterpret_cast<char*>(lParam));
+      testing = false;
+      ShowFieldsOfKind(window);
+      return TRUE;
+    case WM_DESTROY:
+      settingsWindow = nullptr;
+      return FALSE;
+  }
+  return FALSE;
+}
+
+bool RunSettingsWindow(const ServiceOptions& options, const wchar_t* path, ApplySettings apply) {
+  current = &options;
+  settingsPath = path;
+  applySettings = apply;
+  testing = false;
+  return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsProcedure, 0) ==
+         IDOK;
+}
+
+HWND OpenSettingsWindow() { return settingsWindow; }
