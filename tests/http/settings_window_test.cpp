@@ -1,0 +1,162 @@
+// The settings window of dial-service-tray.exe, worked as a user would under
+// Xvfb (fields set by their control IDs, buttons clicked): its test call and
+// Save against http_test_server.py, the settings file it writes, and the next
+// click of teldial.exe served with the new settings by the same running tray.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "http_test_server_win.h"
+#include "processes_win.h"
+#include "service/settings/settings_window_ids.h"
+#include "service/sinks/phone_presets.h"
+#include "service_process_win.h"
+#include "tray_process_win.h"
+
+namespace {
+const int kBasicPort = 18431;  // see run_http_tests.sh
+
+// The window once it is on the screen: it is made hidden, filled in, then shown.
+HWND AwaitSettingsWindow(DWORD processId) {
+  HWND settings = AwaitWindow(processId, L"#32770", L"teldial settings", 20000);
+  for (int i = 0; settings && !IsWindowVisible(settings) && i < 100; i++) Sleep(50);
+  return settings;
+}
+
+void Choose(HWND settings, PhoneKind kind) {
+  HWND kinds = GetDlgItem(settings, IDC_KIND);
+  SendMessageW(kinds, CB_SETCURSEL, WPARAM(kind), 0);
+  SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDC_KIND, CBN_SELCHANGE), reinterpret_cast<LPARAM>(kinds));
+}
+
+void Type(HWND settings, int control, const wchar_t* text) { SetDlgItemTextW(settings, control, text); }
+
+void Press(HWND settings, int button) { SendMessageW(GetDlgItem(settings, button), BM_CLICK, 0, 0); }
+
+std::wstring ControlText(HWND settings, int control) { return WindowText(GetDlgItem(settings, control)); }
+
+// The control's text once it holds part, or what it holds after timeoutMs.
+std::wstring AwaitControlText(HWND settings, int control, const std::wstring& part, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (ControlText(settings, control).find(part) == std::wstring::npos && GetTickCount() - start < timeoutMs)
+    Sleep(50);
+  return ControlText(settings, control);
+}
+
+bool AwaitClosed(HWND window, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (IsWindow(window) && GetTickCount() - start < timeoutMs) Sleep(50);
+  return !IsWindow(window);
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+}  // namespace
+
+TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
+  TrayFolders folders = FreshTrayFolders();
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20000", &tray));
+  HWND settings = AwaitSettingsWindow(tray.processId);
+  ASSERT_NE(nullptr, settings) << "no settings file and no request given: the window opens by itself";
+
+  // Each kind shows the fields it uses, and only those.
+  struct Shown {
+    PhoneKind kind;
+    std::vector<int> shown;
+  };
+  const Shown kinds[] = {
+      {kPhoneAsterisk, {IDC_ENDPOINT, IDC_CONTEXT}},
+      {kPhoneFritzbox, {}},
+      {kPhoneGrandstream, {IDC_LINE}},
+      {kPhoneYealink, {IDC_ACCOUNT}},
+  };
+  for (const Shown& k : kinds) {
+    Choose(settings, k.kind);
+    std::vector<int> shown;
+    for (int control : {IDC_LINE, IDC_ACCOUNT, IDC_ENDPOINT, IDC_CONTEXT})
+      if (IsWindowVisible(GetDlgItem(settings, control))) shown.push_back(control);
+    EXPECT_EQ(k.shown, shown) << PhoneKindName(k.kind);
+  }
+
+  // A combination the options refuse is said in the window, which stays open.
+  Choose(settings, kPhoneAsterisk);
+  Type(settings, IDC_ADDRESS, L"127.0.0.1:18431");
+  Press(settings, IDOK);
+  EXPECT_EQ(L"--phone asterisk needs --phone-endpoint (for example PJSIP/201)", ControlText(settings, IDC_PROBLEM));
+  EXPECT_TRUE(IsWindow(settings));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folders.settings.c_str())) << "nothing written";
+
+  Record record;
+  Choose(settings, kPhoneYealink);
+  Type(settings, IDC_USER, L"alice");
+  Type(settings, IDC_PASSWORD, L"pa ss:w0rd");
+  Type(settings, IDC_COUNTRY, L"49");
+  Type(settings, IDC_AREA, L"5555");
+  Type(settings, IDC_TEST_NUMBER, L"+49 5555 0123-0");
+  Press(settings, IDC_TEST_CALL);
+  std::wstring outcome = AwaitControlText(settings, IDC_TEST_OUTCOME, L" in ", 20000);
+  EXPECT_EQ(0u, outcome.find(L"http 01230: 200 OK in ")) << Utf8(outcome);
+  std::vector<Recorded> requests = record.Await(2, 5000);
+  ASSERT_EQ(2u, requests.size()) << "asked, then answered with credentials";
+  EXPECT_EQ("GET /servlet?key=number=01230 HTTP/1.1", RequestLine(requests[1]));
+  EXPECT_EQ("valid", requests[1].auth);
+
+  Press(settings, IDOK);
+  ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+  std::string file = ReadWholeFile(folders.settings);
+  for (const char* line : {"[dial-service]", "phone=yealink", "phone-address=127.0.0.1:18431", "http-user=alice",
+                           "http-password-protected=", "country=49", "area=5555"})
+    EXPECT_TRUE(Contains(file, std::string("\n") + line) || file.find(line) == 0) << line << " in\n" << file;
+  EXPECT_FALSE(Contains(file, "pa ss")) << file;
+  EXPECT_FALSE(Contains(file, "http-password=")) << file;
+
+  // The running service takes the settings up at once.
+  EXPECT_EQ(0, Click(L"tel:+49555501230"));
+  requests = record.Await(4, 10000);
+  ASSERT_EQ(4u, requests.size());
+  EXPECT_EQ("GET /servlet?key=number=01230 HTTP/1.1", RequestLine(requests[3]));
+  EXPECT_EQ("valid", requests[3].auth) << "the password stored protected is read back";
+
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 5000);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  std::string log = ReadWholeFile(folders.log);
+  EXPECT_TRUE(Contains(log, "settings saved, handing numbers to: http\n")) << log;
+  EXPECT_TRUE(Contains(log, "http 01230: 200 OK in ")) << log;
+  EXPECT_FALSE(Contains(log, "pa ss")) << log;
+}
+
+TEST(SettingsWindow, ASettingsFileAtFaultIsNamedAndPutRightInTheWindow) {
+  TrayFolders folders = FreshTrayFolders();
+  std::wstring folder = folders.settings.substr(0, folders.settings.rfind(L'\\'));
+  CreateDirectoryW(folder.c_str(), nullptr);
+  HANDLE file = CreateFileW(folders.settings.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  const char text[] = "[dial-service]\r\ncountry=4x9\r\n";
+  DWORD written = 0;
+  WriteFile(file, text, sizeof text - 1, &written, nullptr);
+  CloseHandle(file);
+
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20001", &tray));
+  HWND box = FindMessageBox(tray.processId, 20000);
+  ASSERT_NE(nullptr, box);
+  std::wstring question = MessageBoxText(box);
+  EXPECT_EQ(0u, question.find(folders.settings + L":2: --country takes a country code")) << Utf8(question);
+  EXPECT_NE(std::wstring::npos, question.find(L"Open the settings window")) << Utf8(question);
+  SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+
+  HWND settings = AwaitSettingsWindow(tray.processId);
+  ASSERT_NE(nullptr, settings);
+  Type(settings, IDC_COUNTRY, L"49");
+  Press(settings, IDOK);
+  ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window) << "the service starts with the settings put right";
+  EXPECT_TRUE(Contains(ReadWholeFile(folders.settings), "\ncountry=49")) << ReadWholeFile(folders.settings);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+}
