@@ -27,14 +27,18 @@ class ServiceProcess {
   }
 
   // program: a copy of dial-service.exe under another name, or the built one.
-  bool Start(const std::wstring& options, std::wstring program = DialServicePath()) {
+  // input: what its standard input (a pipe) holds before it ends; without, none.
+  bool Start(const std::wstring& options, std::wstring program = DialServicePath(), const std::string* input = nullptr) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    HANDLE readEnd = nullptr, writeEnd = nullptr, inputRead = nullptr, inputWrite = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    if (input && CreatePipe(&inputRead, &inputWrite, &inheritable, DWORD(input->size() + 4096)))
+      SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputRead;
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
     std::wstring line = L"\"" + program + L"\" " + options;
@@ -44,6 +48,12 @@ class ServiceProcess {
     BOOL started = CreateProcessW(program.c_str(), text.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                   nullptr, &startup, &info);
     CloseHandle(writeEnd);
+    if (inputRead) CloseHandle(inputRead);
+    if (inputWrite) {
+      DWORD written = 0;
+      if (started) WriteFile(inputWrite, input->data(), DWORD(input->size()), &written, nullptr);
+      CloseHandle(inputWrite);
+    }
     if (!started) {
       CloseHandle(readEnd);
       return false;

@@ -10,36 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "http_test_server_win.h"
+#include "http_record_win.h"
 #include "processes_win.h"
 #include "service_process_win.h"
-
-namespace {
-// The test server's ports; see run_http_tests.sh.
-const int kBasicPort = 18431;
-const int kDigestPort = 18432;
-const int kDigestMd5Port = 18433;
-const int kDigest2617Port = 18434;
-const int kStatus500Port = 18435;
-const int kSlowPort = 18436;
-const int kTlsOpenPort = 18437;
-const int kOpenPort = 18438;
-const int kNothingPort = 18439;
-const int kTlsDigestPort = 18440;
-
-std::wstring Port(int port) { return std::to_wstring(port); }
-
-// The service on port 20000 for one command, the browser's example link
-// clicked once; the service's whole output when it has ended.
-std::string ServeTheExampleClick(ServiceProcess* service) {
-  EXPECT_EQ("dial-service: listening on 127.0.0.1:20000", service->FirstLine(10000));
-  EXPECT_EQ(0, Click(L"tel:+49%205555%200123-0"));
-  DWORD exitCode = 0;
-  std::string output = service->Finish(20000, &exitCode);
-  EXPECT_EQ(0u, exitCode) << output;
-  return output;
-}
-}  // namespace
 
 TEST(HttpBridge, BasicGetFromTheReadme) {
   Record record;

@@ -8,7 +8,8 @@ request recorded exactly as it came.
 Modes: basic (Basic authentication), digest (Digest, SHA-256 and MD5 offered,
 qop=auth), digest-md5 (MD5 only, qop=auth), digest-2617 (MD5 without qop),
 open (no authentication), status500, slow (answers after 3 s), and each of
-them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd".
+them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
+MODE@USER names another user (basic@Polycom). Every path is accepted.
 
 Each request is appended to FILE as
     === port=P mode=M answer=STATUS auth=VERDICT length=N
@@ -78,6 +79,8 @@ def check_digest(header, method, path):
 
 def make_handler(port, mode, record_path):
     plain_mode = mode[4:] if mode.startswith("tls-") else mode
+    plain_mode, _, user = plain_mode.partition("@")
+    user = user or USER
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -117,7 +120,7 @@ def make_handler(port, mode, record_path):
             if plain_mode == "basic":
                 if authorization is None:
                     return 401, "missing", ['Basic realm="%s"' % REALM]
-                expected = "Basic " + base64.b64encode(("%s:%s" % (USER, PASSWORD)).encode()).decode()
+                expected = "Basic " + base64.b64encode(("%s:%s" % (user, PASSWORD)).encode()).decode()
                 if authorization == expected:
                     return 200, "valid", []
                 return 401, "bad-basic", ['Basic realm="%s"' % REALM]

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "http_test_server_win.h"
+#include "http_record_win.h"
 #include "processes_win.h"
 #include "service/settings/settings_window_ids.h"
 #include "service/sinks/phone_presets.h"
@@ -16,8 +16,6 @@
 #include "tray_process_win.h"
 
 namespace {
-const int kBasicPort = 18431;  // see run_http_tests.sh
-
 // The window once it is on the screen: it is made hidden, filled in, then shown.
 HWND AwaitSettingsWindow(DWORD processId) {
   HWND settings = AwaitWindow(processId, L"#32770", L"teldial settings", 20000);

@@ -1,5 +1,6 @@
-#include "http_test_server_win.h"
+#include "http_record_win.h"
 
+#include <gtest/gtest.h>
 #include <stdio.h>
 
 #include "processes_win.h"
@@ -17,15 +18,13 @@ std::string ReadWholeFile(const std::wstring& path) {
   return text;
 }
 
-namespace {
 // The test server appends to this file, named by the driver script.
-std::string ReadRecordFile() {
+static std::string ReadRecordFile() {
   wchar_t unixPath[1024];
   DWORD length = GetEnvironmentVariableW(L"HTTP_TEST_RECORD", unixPath, 1024);
   if (length == 0 || length >= 1024) return "";
   return ReadWholeFile(WindowsPath(unixPath));
 }
-}  // namespace
 
 Record::Record() : start_(ReadRecordFile().size()) {}
 
@@ -76,4 +75,21 @@ long Click(const std::wstring& argument) {
   ProgramRun run;
   if (!StartProgram(TeldialPath(), L"\"" + TeldialPath() + L"\" \"" + argument + L"\"", &run)) return -2;
   return WaitForExit(&run, 20000);
+}
+
+std::wstring Port(int port) { return std::to_wstring(port); }
+
+std::string ServeTheExampleClick(ServiceProcess* service) {
+  EXPECT_EQ("dial-service: listening on 127.0.0.1:20000", service->FirstLine(10000));
+  EXPECT_EQ(0, Click(L"tel:+49%205555%200123-0"));
+  DWORD exitCode = 0;
+  std::string output = service->Finish(20000, &exitCode);
+  EXPECT_EQ(0u, exitCode) << output;
+  return output;
+}
+
+std::string RunDialService(const std::wstring& options, DWORD* exitCode, const std::string* input) {
+  ServiceProcess service;
+  if (!service.Start(options, DialServicePath(), input)) return "(not started)";
+  return service.Finish(30000, exitCode);
 }

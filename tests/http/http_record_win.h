@@ -1,0 +1,62 @@
+#pragma once
+// The HTTP tests' view of http_test_server.py's record (the file named by
+// HTTP_TEST_RECORD): each request exactly as it came, with the server's
+// verdict on its credentials.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "service_process_win.h"
+
+// The test server's ports; see run_http_tests.sh.
+const int kBasicPort = 18431;
+const int kDigestPort = 18432;
+const int kDigestMd5Port = 18433;
+const int kDigest2617Port = 18434;
+const int kStatus500Port = 18435;
+const int kSlowPort = 18436;
+const int kTlsOpenPort = 18437;
+const int kOpenPort = 18438;
+const int kNothingPort = 18439;
+const int kTlsDigestPort = 18440;
+const int kTlsBasicPolycomPort = 18441;  // Basic for the user Polycom
+
+struct Recorded {
+  int port;
+  int answer;
+  std::string auth;  // the server's verdict on the credentials
+  std::string raw;   // request line, headers, empty line, body
+};
+
+std::string ReadWholeFile(const std::wstring& path);
+
+// The server's record from a point on: each test reads only what it caused.
+class Record {
+ public:
+  Record();
+  std::vector<Recorded> Requests();
+  // Waits until count requests are recorded (or timeoutMs passed).
+  std::vector<Recorded> Await(size_t count, DWORD timeoutMs);
+
+ private:
+  size_t start_;
+};
+
+std::string RequestLine(const Recorded& request);
+// The value of the header, or "(none)".
+std::string Header(const Recorded& request, const std::string& name);
+std::string Body(const Recorded& request);
+
+// teldial.exe with its argument as a browser hands it over; its exit code.
+long Click(const std::wstring& argument);
+
+std::wstring Port(int port);
+
+// The service on port 20000 for one command, the browser's example link
+// (dialled +49555501230) clicked once; the service's whole output when it has ended.
+std::string ServeTheExampleClick(ServiceProcess* service);
+
+// dial-service.exe run to its end (standard input holding input, when given);
+// its output, standard error included.
+std::string RunDialService(const std::wstring& options, DWORD* exitCode, const std::string* input = nullptr);

@@ -1,0 +1,140 @@
+// dial-service.exe with settings files: the machine's and the user's files
+// found through %ProgramData% and %APPDATA% (each test gets fresh folders for
+// them), layered under the command line; bad lines named by file and line;
+// a password stored protected from a pipe and then used for a real request.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "http_record_win.h"
+#include "processes_win.h"
+#include "service_process_win.h"
+
+namespace {
+class SettingsFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    Keep(L"APPDATA", &appData_);
+    Keep(L"ProgramData", &programData_);
+    userFile_ = FreshTempFolder(L"appdata") + L"\\teldial\\dial-service.ini";
+    machineFile_ = FreshTempFolder(L"programdata") + L"\\teldial\\dial-service.ini";
+    SetEnvironmentVariableW(L"APPDATA", Folder(Folder(userFile_)).c_str());
+    SetEnvironmentVariableW(L"ProgramData", Folder(Folder(machineFile_)).c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"APPDATA", appData_.c_str());
+    SetEnvironmentVariableW(L"ProgramData", programData_.c_str());
+  }
+
+  static void Keep(const wchar_t* name, std::wstring* value) {
+    wchar_t text[MAX_PATH] = {};
+    GetEnvironmentVariableW(name, text, MAX_PATH);
+    *value = text;
+  }
+  static std::wstring Folder(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
+
+  static void Write(const std::wstring& path, const std::string& text) {
+    CreateDirectoryW(Folder(path).c_str(), nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+
+  std::wstring userFile_;
+  std::wstring machineFile_;
+  std::wstring appData_;
+  std::wstring programData_;
+};
+}  // namespace
+
+TEST_F(SettingsFiles, TheCommandLineOverridesTheUsersFileWhichOverridesTheMachines) {
+  Write(machineFile_, "[dial-service]\nphone=baresip\nphone-address=127.0.0.1:1\ncountry=49\n");
+  Write(userFile_, "\xEF\xBB\xBF; mine\r\n[dial-service]\r\nphone-address=127.0.0.1:18438\r\n");
+  std::wstring otherFile = FreshTempFolder(L"settings") + L"\\other.ini";
+  Write(otherFile, "[dial-service]\nphone-address=127.0.0.1:4\n");
+  struct Case {
+    std::wstring options;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {L"", "GET http://127.0.0.1:18438/?d0555501230"},
+      {L"--phone-address 127.0.0.1:2", "GET http://127.0.0.1:2/?d0555501230"},
+      {L"--settings \"" + otherFile + L"\"", "GET http://127.0.0.1:4/?d0555501230"},
+      {L"--no-settings --phone baresip --phone-address 127.0.0.1:3", "GET http://127.0.0.1:3/?d%2B49555501230"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.options));
+    DWORD exitCode = 99;
+    std::string output = RunDialService(c.options + L" --show-request \"+49 5555 01230\"", &exitCode);
+    EXPECT_EQ(0u, exitCode) << output;
+    EXPECT_EQ(c.shown, output.substr(0, output.find('\n'))) << output;
+  }
+}
+
+TEST_F(SettingsFiles, ABadLineIsNamedByFileAndLine) {
+  struct Case {
+    bool machine;
+    std::string text;
+    unsigned line;
+    const char* problem;  // part of the rest of the line
+  };
+  const Case cases[] = {
+      {false, "[dial-service]\n; a phone\nphone=nokia\n", 3, "nokia"},
+      {false, "[dial-service]\nphone=snom\nno setting here\n", 3, ""},
+      {true, "[dial-service]\r\nphone=snom\r\nphone-address=127.0.0.1\r\nhttp-user=alice\r\nhttp-password=secret\r\n", 5,
+       "--store-password"},
+      {false, "[dial-service]\nphone=snom\nphone-address=127.0.0.1\nhttp-user=alice\nhttp-password=secret\n", 5,
+       "--store-password"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::wstring& path = c.machine ? machineFile_ : userFile_;
+    Write(path, c.text);
+    DWORD exitCode = 99;
+    std::string output = RunDialService(L"--show-request 0555501230", &exitCode);
+    DeleteFileW(path.c_str());
+    EXPECT_EQ(2u, exitCode) << output;
+    std::string prefix = "dial-service: " + Utf8(path) + ":" + std::to_string(c.line) + ": ";
+    EXPECT_TRUE(StartsWith(output, prefix)) << output;
+    EXPECT_NE(std::string::npos, output.find(c.problem, prefix.size())) << output;
+    EXPECT_EQ(std::string::npos, output.find("secret")) << output;
+    EXPECT_EQ(1u, Lines(output).size()) << output;
+  }
+}
+
+TEST_F(SettingsFiles, APasswordStoredFromAPipeIsProtectedAndUsed) {
+  std::wstring namedFile = FreshTempFolder(L"settings") + L"\\phone.ini";
+  struct Case {
+    const std::wstring* file;
+    std::wstring options;
+  };
+  const Case cases[] = {
+      {&userFile_, L""},
+      {&namedFile, L"--settings \"" + namedFile + L"\" "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(*c.file));
+    Write(*c.file, "[dial-service]\nphone=snom\nphone-address=127.0.0.1:18431\nhttp-user=alice\nhttp-password=old\n");
+    std::string password = "pa ss:w0rd\r\n";
+    DWORD exitCode = 99;
+    std::string output = RunDialService(c.options + L"--store-password", &exitCode, &password);
+    EXPECT_EQ(0u, exitCode) << output;
+    EXPECT_NE(std::string::npos, output.find(Utf8(*c.file))) << output;
+    std::string text = FileText(*c.file);
+    EXPECT_NE(std::string::npos, text.find("\nhttp-password-protected=")) << text;
+    EXPECT_EQ(std::string::npos, text.find("http-password=")) << text;
+    EXPECT_EQ(std::string::npos, text.find("pa ss")) << text;
+    EXPECT_NE(std::string::npos, text.find("phone=snom\n")) << text;
+
+    Record record;
+    std::string outcome = RunDialService(c.options + L"--test-call 0555501230", &exitCode);
+    EXPECT_EQ(0u, exitCode) << outcome;
+    std::vector<Recorded> requests = record.Requests();
+    ASSERT_FALSE(requests.empty()) << outcome;
+    EXPECT_EQ("valid", requests.back().auth) << outcome;
+    EXPECT_TRUE(StartsWith(outcome, "http 0555501230: 200 OK in ")) << outcome;
+  }
+}
