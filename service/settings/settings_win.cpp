@@ -197,6 +197,8 @@ static bool MakeFolderOf(const wchar_t* path) {
   if (wcslen(path) >= kMaxSettingsPath) return false;
   wcscpy(folder, path);
   wchar_t* last = wcsrchr(folder, L'\\');
+  wchar_t* lastSlash = wcsrchr(folder, L'/');
+  if (lastSlash && (!last || lastSlash > last)) last = lastSlash;
   if (!last || last == folder || last[-1] == L':') return true;
   *last = 0;
   if (Exists(folder)) return true;

@@ -107,30 +107,36 @@ TEST_F(SettingsFiles, ABadLineIsNamedByFileAndLine) {
 
 TEST_F(SettingsFiles, APasswordStoredFromAPipeIsProtectedAndUsed) {
   std::wstring namedFile = FreshTempFolder(L"settings") + L"\\phone.ini";
+  std::wstring newFile = FreshTempFolder(L"settings") + L"\\new\\phone.ini";
+  const std::string phone = "[dial-service]\nphone=snom\nphone-address=127.0.0.1:18431\nhttp-user=alice\n";
   struct Case {
     const std::wstring* file;
-    std::wstring options;
+    std::wstring settings;
+    std::string text;      // before; "" for no file (nor folder)
+    std::wstring options;  // for the call
   };
   const Case cases[] = {
-      {&userFile_, L""},
-      {&namedFile, L"--settings \"" + namedFile + L"\" "},
+      {&userFile_, L"", phone + "http-password=old\n", L""},
+      {&namedFile, L"--settings \"" + namedFile + L"\" ", phone, L""},
+      {&newFile, L"--settings \"" + newFile + L"\" ", "",
+       L"--phone snom --phone-address 127.0.0.1:18431 --http-user alice "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Utf8(*c.file));
-    Write(*c.file, "[dial-service]\nphone=snom\nphone-address=127.0.0.1:18431\nhttp-user=alice\nhttp-password=old\n");
+    if (!c.text.empty()) Write(*c.file, c.text);
     std::string password = "pa ss:w0rd\r\n";
     DWORD exitCode = 99;
-    std::string output = RunDialService(c.options + L"--store-password", &exitCode, &password);
+    std::string output = RunDialService(c.settings + L"--store-password", &exitCode, &password);
     EXPECT_EQ(0u, exitCode) << output;
     EXPECT_NE(std::string::npos, output.find(Utf8(*c.file))) << output;
     std::string text = FileText(*c.file);
     EXPECT_NE(std::string::npos, text.find("\nhttp-password-protected=")) << text;
     EXPECT_EQ(std::string::npos, text.find("http-password=")) << text;
     EXPECT_EQ(std::string::npos, text.find("pa ss")) << text;
-    EXPECT_NE(std::string::npos, text.find("phone=snom\n")) << text;
+    EXPECT_EQ(!c.text.empty(), text.find("phone=snom\n") != std::string::npos) << text;
 
     Record record;
-    std::string outcome = RunDialService(c.options + L"--test-call 0555501230", &exitCode);
+    std::string outcome = RunDialService(c.settings + c.options + L"--test-call 0555501230", &exitCode);
     EXPECT_EQ(0u, exitCode) << outcome;
     std::vector<Recorded> requests = record.Requests();
     ASSERT_FALSE(requests.empty()) << outcome;
