@@ -153,10 +153,7 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
     return false;
   char fault[kMaxOptionProblem];
   int faultIndex = 0;
-  if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex)) {
-    loaded->options.sink.http.phoneKind = loaded->options.phone.kind;
-    return true;
-  }
+  if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex)) return true;
   const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
   if (origin && origin->path) {
     char shown[3 * kMaxSettingsPath];

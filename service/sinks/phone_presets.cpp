@@ -273,6 +273,7 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
     return Refuse(problem, size, "the --phone-address %s %s", Shown(phone.address, shown, sizeof shown),
                   DescribeUrlError(error));
   http->url = texts->url;
+  http->phoneKind = phone.kind;
   http->post = preset->post;
   http->body = nullptr;
   if (preset->body) {

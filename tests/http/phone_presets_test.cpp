@@ -115,6 +115,7 @@ TEST(PhonePresets, EachKindBuildsItsRequest) {
     for (size_t i = 0; i < http.headerCount; i++) headers += Narrow(http.headers[i]) + "|";
     EXPECT_EQ(std::string(c.headers) + "X-Given: 1|", headers);
     EXPECT_EQ(c.expandedUser, Narrow(http.user));
+    EXPECT_EQ(int(c.phone.kind), http.phoneKind);  // the request's failure hints go by it
   }
 }
 
