@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "service/number/service_text.h"
+
 static bool Equal(const char16_t* a, const char16_t* b) {
   for (; *a && *a == *b; a++, b++) {
   }
@@ -13,38 +15,10 @@ static bool Equal(const char16_t* a, const char16_t* b) {
 // The option text as UTF-8 for the message, cut short when long.
 static void Utf8Text(const char16_t* text, char* out, size_t size) {
   size_t used = 0;
-  for (; *text; text++) {
-    unsigned code = *text;
-    if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
-      text++;
-    } else if (code >= 0xD800 && code <= 0xDFFF) {
-      code = 0xFFFD;
-    }
+  for (size_t units; *text; text += units) {
+    unsigned code = ReadUtf16CodePoint(text, &units);
     char bytes[4];
-    size_t count;
-    if (code < 0x20 || code == 0x7F) {
-      bytes[0] = '?';
-      count = 1;
-    } else if (code < 0x80) {
-      bytes[0] = char(code);
-      count = 1;
-    } else if (code < 0x800) {
-      bytes[0] = char(0xC0 | (code >> 6));
-      bytes[1] = char(0x80 | (code & 0x3F));
-      count = 2;
-    } else if (code < 0x10000) {
-      bytes[0] = char(0xE0 | (code >> 12));
-      bytes[1] = char(0x80 | ((code >> 6) & 0x3F));
-      bytes[2] = char(0x80 | (code & 0x3F));
-      count = 3;
-    } else {
-      bytes[0] = char(0xF0 | (code >> 18));
-      bytes[1] = char(0x80 | ((code >> 12) & 0x3F));
-      bytes[2] = char(0x80 | ((code >> 6) & 0x3F));
-      bytes[3] = char(0x80 | (code & 0x3F));
-      count = 4;
-    }
+    size_t count = EncodeUtf8CodePoint(code < 0x20 || code == 0x7F ? '?' : code, bytes);
     if (used + count + 4 > size) {
       memcpy(out + used, "...", 4);
       return;
@@ -55,14 +29,6 @@ static void Utf8Text(const char16_t* text, char* out, size_t size) {
   out[used] = 0;
 }
 
-static bool Refuse(char* problem, const char* format, ...) __attribute__((format(printf, 2, 3)));
-static bool Refuse(char* problem, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(problem, kMaxOptionProblem, format, arguments);
-  va_end(arguments);
-  return false;
-}
 
 static bool ParseDecimal(const char16_t* text, unsigned long low, unsigned long high, unsigned long* value) {
   unsigned long parsed = 0;
@@ -91,7 +57,7 @@ static bool IsCheckedValueOption(const char16_t* option) {
 
 // A single-valued option given twice is refused rather than one silently winning.
 static bool SetOnce(const char16_t** slot, const char16_t* value, const char* name, char* problem) {
-  if (*slot) return Refuse(problem, "%s is given twice", name);
+  if (*slot) return RefuseWith(problem, kMaxOptionProblem, "%s is given twice", name);
   *slot = value;
   return true;
 }
@@ -104,27 +70,27 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool tim
   if (!http.url) {
     if (methodGiven || http.body || http.headerCount || http.user || HasPassword(http) || timeoutGiven ||
         http.insecure)
-      return Refuse(problem, "the --http-... options need --http URL");
+      return RefuseWith(problem, kMaxOptionProblem, "the --http-... options need --http URL");
     return true;
   }
-  if (http.body && !http.post) return Refuse(problem, "--http-body needs --http-method POST");
+  if (http.body && !http.post) return RefuseWith(problem, kMaxOptionProblem, "--http-body needs --http-method POST");
   if (!HoldsNumberField(http.url) && !(http.body && HoldsNumberField(http.body)))
-    return Refuse(problem, "neither the --http URL nor the --http-body holds {number}");
+    return RefuseWith(problem, kMaxOptionProblem, "neither the --http URL nor the --http-body holds {number}");
   if (http.password && http.passwordVariable)
-    return Refuse(problem, "--http-password and --http-password-env exclude each other");
+    return RefuseWith(problem, kMaxOptionProblem, "--http-password and --http-password-env exclude each other");
   if (http.protectedPassword && (http.password || http.passwordVariable))
-    return Refuse(problem, "--http-password-protected excludes --http-password and --http-password-env");
+    return RefuseWith(problem, kMaxOptionProblem, "--http-password-protected excludes --http-password and --http-password-env");
   bool passwordInRequest = HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body));
   if (passwordInRequest && !HasPassword(http))
-    return Refuse(problem, "{password} in the request needs --http-password-env or a stored password");
-  if (HasPassword(http) && !http.user && !passwordInRequest) return Refuse(problem, "a password needs --http-user");
+    return RefuseWith(problem, kMaxOptionProblem, "{password} in the request needs --http-password-env or a stored password");
+  if (HasPassword(http) && !http.user && !passwordInRequest) return RefuseWith(problem, kMaxOptionProblem, "a password needs --http-user");
   if (http.user && !HasPassword(http))
-    return Refuse(problem, "--http-user needs --http-password or --http-password-env");
+    return RefuseWith(problem, kMaxOptionProblem, "--http-user needs --http-password or --http-password-env");
   if (http.user)
     for (const char16_t* c = http.user; *c; c++)
-      if (*c == u':' || *c < 0x20) return Refuse(problem, "--http-user may hold neither a colon nor a control character");
+      if (*c == u':' || *c < 0x20) return RefuseWith(problem, kMaxOptionProblem, "--http-user may hold neither a colon nor a control character");
   if (http.target.secure == false && http.insecure)
-    return Refuse(problem, "--http-insecure concerns only https:// URLs");
+    return RefuseWith(problem, kMaxOptionProblem, "--http-insecure concerns only https:// URLs");
   return true;
 }
 
@@ -173,14 +139,14 @@ static bool CheckPhoneOptions(const ServiceOptions& options, const TextOption* t
     for (const PhoneFieldOption& field : fields)
       if (texts[field.text].index && (!first || texts[field.text].index < first)) first = texts[field.text].index;
     *fault = first;
-    return first ? Refuse(problem, "the --phone-... options need --phone KIND") : true;
+    return first ? RefuseWith(problem, kMaxOptionProblem, "the --phone-... options need --phone KIND") : true;
   }
   for (const PhoneFieldOption& field : fields) {
     const TextOption& text = texts[field.text];
     if (text.index && field.field && !(PhoneFieldsOfKind(kind) & field.field)) {
       *fault = text.index;
       Utf8Text(text.name, name, sizeof name);
-      return Refuse(problem, "--phone %s does not use %s", PhoneKindName(kind), name);
+      return RefuseWith(problem, kMaxOptionProblem, "--phone %s does not use %s", PhoneKindName(kind), name);
     }
   }
   if (texts[kTextPhoneLine].index) {
@@ -189,15 +155,15 @@ static bool CheckPhoneOptions(const ServiceOptions& options, const TextOption* t
     Utf8Text(options.phone.line, valueText, sizeof valueText);
     *fault = texts[kTextPhoneLine].index;
     if (!ParseDecimal(options.phone.line, 1, kMaxPhoneLine, &line))
-      return Refuse(problem, "--phone-line %s is not a number from 1 to %u", valueText, kMaxPhoneLine);
+      return RefuseWith(problem, kMaxOptionProblem, "--phone-line %s is not a number from 1 to %u", valueText, kMaxPhoneLine);
   }
   *fault = 0;
-  if (options.sink.command) return Refuse(problem, "--phone and --exec exclude each other");
-  if (options.sink.http.url) return Refuse(problem, "--phone and --http exclude each other");
+  if (options.sink.command) return RefuseWith(problem, kMaxOptionProblem, "--phone and --exec exclude each other");
+  if (options.sink.http.url) return RefuseWith(problem, kMaxOptionProblem, "--phone and --http exclude each other");
   int requestIndex = methodIndex ? methodIndex : texts[kTextHttpBody].index;
   if (requestIndex) {
     *fault = requestIndex;
-    return Refuse(problem, "--phone makes its own request: --http-method and --http-body are only for --http");
+    return RefuseWith(problem, kMaxOptionProblem, "--phone makes its own request: --http-method and --http-body are only for --http");
   }
   return true;
 }
@@ -249,7 +215,7 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     Utf8Text(option, text, sizeof text);
     DialingRule rule = DialingRuleOfOption(option);
     if (rule != kRuleCount) {
-      if (i + 1 >= argc) return Fault(faultIndex, i) || Refuse(problem, "%s needs a value", text);
+      if (i + 1 >= argc) return Fault(faultIndex, i) || RefuseWith(problem, kMaxOptionProblem, "%s needs a value", text);
       if (!SetDialingRule(&options->rules, rule, argv[i + 1], problem, kMaxOptionProblem)) return Fault(faultIndex, i);
       i++;
       continue;
@@ -258,8 +224,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     for (TextOption& candidate : texts)
       if (Equal(option, candidate.name)) textOption = &candidate;
     if (!textOption && !IsCheckedValueOption(option))
-      return Fault(faultIndex, i) || Refuse(problem, "unknown option %s (--help lists them)", text);
-    if (i + 1 >= argc) return Fault(faultIndex, i) || Refuse(problem, "%s needs a value", text);
+      return Fault(faultIndex, i) || RefuseWith(problem, kMaxOptionProblem, "unknown option %s (--help lists them)", text);
+    if (i + 1 >= argc) return Fault(faultIndex, i) || RefuseWith(problem, kMaxOptionProblem, "%s needs a value", text);
     const int optionIndex = i;
     const char16_t* value = argv[++i];
     char valueText[200];
@@ -272,64 +238,64 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     } else if (Equal(option, u"--port")) {
       accepted = !portGiven && ParseDecimal(value, 1, 65535, &number);
       if (portGiven)
-        Refuse(problem, "--port is given twice");
+        RefuseWith(problem, kMaxOptionProblem, "--port is given twice");
       else if (!accepted)
-        Refuse(problem, "--port %s is not a number from 1 to 65535", valueText);
+        RefuseWith(problem, kMaxOptionProblem, "--port %s is not a number from 1 to 65535", valueText);
       options->port = int(number);
       portGiven = true;
     } else if (Equal(option, u"--count")) {
       accepted = !countGiven && ParseDecimal(value, 1, 0x7FFFFFFF, &number);
       if (countGiven)
-        Refuse(problem, "--count is given twice");
+        RefuseWith(problem, kMaxOptionProblem, "--count is given twice");
       else if (!accepted)
-        Refuse(problem, "--count %s is not a number from 1 to 2147483647", valueText);
+        RefuseWith(problem, kMaxOptionProblem, "--count %s is not a number from 1 to 2147483647", valueText);
       options->count = long(number);
       countGiven = true;
     } else if (Equal(option, u"--log-size")) {
       accepted = !logSizeGiven && ParseDecimal(value, 1, 1048576, &number);
       if (logSizeGiven)
-        Refuse(problem, "--log-size is given twice");
+        RefuseWith(problem, kMaxOptionProblem, "--log-size is given twice");
       else if (!accepted)
-        Refuse(problem, "--log-size %s is not a number of kilobytes from 1 to 1048576", valueText);
+        RefuseWith(problem, kMaxOptionProblem, "--log-size %s is not a number of kilobytes from 1 to 1048576", valueText);
       options->logSizeKb = number;
       logSizeGiven = true;
     } else if (Equal(option, u"--http")) {
       accepted = SetOnce(&http.url, value, "--http", problem);
       UrlError error = accepted ? ParseUrlTemplate(value, &http.target) : kUrlParsed;
-      if (error != kUrlParsed) accepted = Refuse(problem, "the --http URL %s %s", valueText, DescribeUrlError(error));
+      if (error != kUrlParsed) accepted = RefuseWith(problem, kMaxOptionProblem, "the --http URL %s %s", valueText, DescribeUrlError(error));
     } else if (Equal(option, u"--http-method")) {
       if (methodIndex)
-        accepted = Refuse(problem, "--http-method is given twice");
+        accepted = RefuseWith(problem, kMaxOptionProblem, "--http-method is given twice");
       else if (Equal(value, u"GET") || Equal(value, u"POST"))
         http.post = Equal(value, u"POST");
       else
-        accepted = Refuse(problem, "--http-method %s is neither GET nor POST", valueText);
+        accepted = RefuseWith(problem, kMaxOptionProblem, "--http-method %s is neither GET nor POST", valueText);
       methodIndex = optionIndex;
     } else if (Equal(option, u"--http-header")) {
       HeaderError error = CheckHeaderOption(value);
       if (error != kHeaderParsed)
-        accepted = Refuse(problem, "the --http-header %s %s", valueText, DescribeHeaderError(error));
+        accepted = RefuseWith(problem, kMaxOptionProblem, "the --http-header %s %s", valueText, DescribeHeaderError(error));
       else if (http.headerCount == kMaxHttpHeaders)
-        accepted = Refuse(problem, "more than %u --http-header options", unsigned(kMaxHttpHeaders));
+        accepted = RefuseWith(problem, kMaxOptionProblem, "more than %u --http-header options", unsigned(kMaxHttpHeaders));
       else
         http.headers[http.headerCount++] = value;
     } else if (Equal(option, u"--http-password-env")) {
       accepted = SetOnce(&http.passwordVariable, value, "--http-password-env", problem);
       if (accepted && (!*value || HoldsNumberField(value)))
-        accepted = Refuse(problem, "--http-password-env needs a variable name");
+        accepted = RefuseWith(problem, kMaxOptionProblem, "--http-password-env needs a variable name");
     } else if (Equal(option, u"--http-timeout")) {
       accepted = !timeoutGiven && ParseDecimal(value, 1, 600000, &number);
       if (timeoutGiven)
-        Refuse(problem, "--http-timeout is given twice");
+        RefuseWith(problem, kMaxOptionProblem, "--http-timeout is given twice");
       else if (!accepted)
-        Refuse(problem, "--http-timeout %s is not a number of milliseconds from 1 to 600000", valueText);
+        RefuseWith(problem, kMaxOptionProblem, "--http-timeout %s is not a number of milliseconds from 1 to 600000", valueText);
       http.timeoutMs = number;
       timeoutGiven = true;
     } else if (Equal(option, u"--phone")) {
       if (phoneIndex)
-        accepted = Refuse(problem, "--phone is given twice");
+        accepted = RefuseWith(problem, kMaxOptionProblem, "--phone is given twice");
       else if ((phone.kind = PhoneKindOfName(value)) == kPhoneNone)
-        accepted = Refuse(problem, "--phone %s is none of %s", valueText, kPhoneKinds);
+        accepted = RefuseWith(problem, kMaxOptionProblem, "--phone %s is none of %s", valueText, kPhoneKinds);
       phoneIndex = optionIndex;
     }
     if (!accepted) return Fault(faultIndex, optionIndex);
@@ -337,11 +303,11 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   int fault = 0;
   if (!CheckPhoneOptions(*options, texts, flags[kFlagPhoneHttps], phoneIndex, methodIndex, problem, &fault))
     return Fault(faultIndex, fault);
-  if (options->sink.command && http.url) return Refuse(problem, "--exec and --http exclude each other");
+  if (options->sink.command && http.url) return RefuseWith(problem, kMaxOptionProblem, "--exec and --http exclude each other");
   if (texts[kTextSettings].index && options->noSettings)
-    return Refuse(problem, "--settings and --no-settings exclude each other");
+    return RefuseWith(problem, kMaxOptionProblem, "--settings and --no-settings exclude each other");
   if (options->showRequest && options->testCall)
-    return Refuse(problem, "--show-request and --test-call exclude each other");
+    return RefuseWith(problem, kMaxOptionProblem, "--show-request and --test-call exclude each other");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
   if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem))
     return Fault(faultIndex, phoneIndex);

@@ -6,16 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "service/number/service_text.h"
+
 static const char kSection[] = "dial-service";
 
-static bool Refuse(char* problem, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-static bool Refuse(char* problem, size_t size, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(problem, size, format, arguments);
-  va_end(arguments);
-  return false;
-}
 
 // One code point of strict UTF-8 at text[*at]; -1 for a bad sequence.
 static long DecodeUtf8(const unsigned char* text, size_t end, size_t* at) {
@@ -38,33 +32,11 @@ static long DecodeUtf8(const unsigned char* text, size_t end, size_t* at) {
 // length it needs (without the 0) either way.
 static size_t EncodeUtf8(const char16_t* text, char* out, size_t size) {
   size_t used = 0;
-  auto put = [&](unsigned code) {
-    if (used + 1 < size) out[used] = char(code);
-    used++;
-  };
-  for (; *text; text++) {
-    unsigned code = *text;
-    if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
-      text++;
-    } else if (code >= 0xD800 && code <= 0xDFFF) {
-      code = 0xFFFD;
-    }
-    if (code < 0x80) {
-      put(code);
-    } else if (code < 0x800) {
-      put(0xC0 | (code >> 6));
-      put(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      put(0xE0 | (code >> 12));
-      put(0x80 | ((code >> 6) & 0x3F));
-      put(0x80 | (code & 0x3F));
-    } else {
-      put(0xF0 | (code >> 18));
-      put(0x80 | ((code >> 12) & 0x3F));
-      put(0x80 | ((code >> 6) & 0x3F));
-      put(0x80 | (code & 0x3F));
-    }
+  for (size_t units; *text; text += units) {
+    char bytes[4];
+    size_t count = EncodeUtf8CodePoint(ReadUtf16CodePoint(text, &units), bytes);
+    for (size_t i = 0; i < count; i++, used++)
+      if (used + 1 < size) out[used] = bytes[i];
   }
   if (size) out[used < size ? used : size - 1] = 0;
   return used;
@@ -177,16 +149,16 @@ bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char*
     number++;
     for (size_t at = line.begin; at < line.end;) {
       long code = DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8), line.end, &at);
-      if (code < 0) return Refuse(problem, size, "line %u: not UTF-8 text", number);
-      if (code == 0) return Refuse(problem, size, "line %u: holds a NUL byte", number);
+      if (code < 0) return RefuseWith(problem, size, "line %u: not UTF-8 text", number);
+      if (code == 0) return RefuseWith(problem, size, "line %u: holds a NUL byte", number);
     }
     if (ReadLine(utf8, line.begin, line.end).kind == kLineWrong)
-      return Refuse(problem, size, "line %u: neither key=value, a [section], a comment nor blank", number);
+      return RefuseWith(problem, size, "line %u: neither key=value, a [section], a comment nor blank", number);
   }
   // Each byte gives at most one UTF-16 unit, each entry two 0s.
   size_t entryBytes = lines * sizeof(SettingsEntry);
   char* storage = static_cast<char*>(malloc(entryBytes + (length + 2 * lines) * sizeof(char16_t)));
-  if (!storage) return Refuse(problem, size, "no memory for the settings");
+  if (!storage) return RefuseWith(problem, size, "no memory for the settings");
   file->storage = storage;
   file->entries = reinterpret_cast<SettingsEntry*>(storage);
   char16_t* texts = reinterpret_cast<char16_t*>(storage + entryBytes);
@@ -312,16 +284,16 @@ bool MergeOptionLayers(const SettingsFile* machine, const char16_t* machinePath,
     for (size_t i = 0; i < layer.file->count; i++) {
       const SettingsEntry& entry = layer.file->entries[i];
       if (EqualsAscii(entry.key, "http-password"))
-        return Refuse(problem, size,
+        return RefuseWith(problem, size,
                       "%s:%u: a clear http-password is not kept in a settings file; store it with "
                       "dial-service.exe --store-password",
                       path, entry.line);
       char key[100];
       EncodeUtf8(entry.key, key, sizeof key);
       if (IsAnyOf(entry.key, kCommandLineKeys))
-        return Refuse(problem, size, "%s:%u: %s is only for the command line", path, entry.line, key);
+        return RefuseWith(problem, size, "%s:%u: %s is only for the command line", path, entry.line, key);
       if (IsAnyOf(entry.key, kFlagKeys) && FlagValue(entry.value) < 0)
-        return Refuse(problem, size, "%s:%u: %s takes yes or no", path, entry.line, key);
+        return RefuseWith(problem, size, "%s:%u: %s takes yes or no", path, entry.line, key);
       arguments += 2;
       for (const char16_t* c = entry.key; *c; c++) keyUnits++;
       keyUnits += 3;
@@ -330,7 +302,7 @@ bool MergeOptionLayers(const SettingsFile* machine, const char16_t* machinePath,
   size_t originBytes = arguments * sizeof(OptionOrigin);
   size_t argvBytes = arguments * sizeof(const char16_t*);
   char* storage = static_cast<char*>(malloc(originBytes + argvBytes + keyUnits * sizeof(char16_t)));
-  if (!storage) return Refuse(problem, size, "no memory for the settings");
+  if (!storage) return RefuseWith(problem, size, "no memory for the settings");
   merged->storage = storage;
   merged->origins = reinterpret_cast<OptionOrigin*>(storage);
   merged->argv = reinterpret_cast<const char16_t**>(storage + originBytes);

@@ -1,5 +1,7 @@
 #include "service/sinks/http_template.h"
 
+#include "service/number/service_text.h"
+
 static const char16_t kNumberField[] = u"{number}";
 static const size_t kNumberFieldLength = sizeof kNumberField / sizeof kNumberField[0] - 1;
 
@@ -147,33 +149,14 @@ struct FieldWriter {
     Put(char16_t(kHex[byte & 15]));
   }
   void PutUtf16(const char16_t* text) {
-    for (; *text; text++) {
-      unsigned code = *text;
-      if (!percentEncode) {
-        Put(*text);
-        continue;
-      }
-      if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
-        text++;
-      } else if (code >= 0xD800 && code <= 0xDFFF) {
-        code = 0xFFFD;
-      }
-      if (code < 0x80) {
-        PutByte((unsigned char)code);
-      } else if (code < 0x800) {
-        PutByte((unsigned char)(0xC0 | (code >> 6)));
-        PutByte((unsigned char)(0x80 | (code & 0x3F)));
-      } else if (code < 0x10000) {
-        PutByte((unsigned char)(0xE0 | (code >> 12)));
-        PutByte((unsigned char)(0x80 | ((code >> 6) & 0x3F)));
-        PutByte((unsigned char)(0x80 | (code & 0x3F)));
-      } else {
-        PutByte((unsigned char)(0xF0 | (code >> 18)));
-        PutByte((unsigned char)(0x80 | ((code >> 12) & 0x3F)));
-        PutByte((unsigned char)(0x80 | ((code >> 6) & 0x3F)));
-        PutByte((unsigned char)(0x80 | (code & 0x3F)));
-      }
+    if (!percentEncode) {
+      for (; *text; text++) Put(*text);
+      return;
+    }
+    for (size_t units; *text; text += units) {
+      char bytes[4];
+      size_t count = EncodeUtf8CodePoint(ReadUtf16CodePoint(text, &units), bytes);
+      for (size_t i = 0; i < count; i++) PutByte((unsigned char)bytes[i]);
     }
   }
   size_t Finish() {

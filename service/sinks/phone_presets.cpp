@@ -3,6 +3,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "service/number/service_text.h"
+
 // In a path: {account}, {line}, {line-1}, {endpoint} and {context} are filled
 // here, percent-encoded; {number} and {password} are left for each call.
 struct PhonePreset {
@@ -86,14 +88,6 @@ const char* PresetFailureHint(PhoneKind kind, unsigned long status) {
   return preset && preset->failureHint && preset->failureStatus == status ? preset->failureHint : nullptr;
 }
 
-static bool Refuse(char* problem, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-static bool Refuse(char* problem, size_t size, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(problem, size, format, arguments);
-  va_end(arguments);
-  return false;
-}
 
 // A value for a message: ASCII as it is, anything else as "?", cut short.
 static const char* Shown(const char16_t* text, char* out, size_t size) {
@@ -209,7 +203,7 @@ static bool HasPort(const char16_t* address, bool* wellFormed) {
 bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts* texts, char* problem, size_t size) {
   char shown[120];
   const PhonePreset* preset = PresetOf(phone.kind);
-  if (!preset) return Refuse(problem, size, "--phone needs one of yealink, snom, grandstream, poly, fritzbox, asterisk, baresip");
+  if (!preset) return RefuseWith(problem, size, "--phone needs one of yealink, snom, grandstream, poly, fritzbox, asterisk, baresip");
   const char* name = preset->name;
   struct FieldOption {
     PhoneField field;
@@ -225,16 +219,16 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   };
   for (const FieldOption& option : fieldOptions) {
     if (option.value && !(preset->fields & option.field))
-      return Refuse(problem, size, "--phone %s does not use %s", name, option.option);
+      return RefuseWith(problem, size, "--phone %s does not use %s", name, option.option);
     if (!option.value && (preset->requiredFields & option.field))
-      return Refuse(problem, size, "--phone %s needs %s (for example %s)", name, option.option, option.example);
-    if (option.value && !*option.value) return Refuse(problem, size, "%s needs a value", option.option);
+      return RefuseWith(problem, size, "--phone %s needs %s (for example %s)", name, option.option, option.example);
+    if (option.value && !*option.value) return RefuseWith(problem, size, "%s needs a value", option.option);
   }
-  if (!phone.address) return Refuse(problem, size, "--phone %s needs --phone-address (the phone's HOST[:PORT])", name);
-  if (phone.https && !preset->httpsPort) return Refuse(problem, size, "--phone %s does not use --phone-https", name);
+  if (!phone.address) return RefuseWith(problem, size, "--phone %s needs --phone-address (the phone's HOST[:PORT])", name);
+  if (phone.https && !preset->httpsPort) return RefuseWith(problem, size, "--phone %s does not use --phone-https", name);
   bool hasPassword = http->password || http->passwordVariable || http->protectedPassword;
   if (preset->needsPassword && !hasPassword)
-    return Refuse(problem, size,
+    return RefuseWith(problem, size,
                   "--phone %s needs a password: --http-password-env VARIABLE, or one stored with "
                   "dial-service.exe --store-password",
                   name);
@@ -242,7 +236,7 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   if (phone.line) {
     unsigned line = 0;
     if (!ParseLine(phone.line, &line))
-      return Refuse(problem, size, "--phone-line %s is not a number from 1 to %u", Shown(phone.line, shown, sizeof shown),
+      return RefuseWith(problem, size, "--phone-line %s is not a number from 1 to %u", Shown(phone.line, shown, sizeof shown),
                     kMaxPhoneLine);
     snprintf(shown, sizeof shown, "%u", line - 1);
     for (size_t i = 0; shown[i]; i++) values.lineBelow[i] = char16_t(shown[i]);
@@ -253,7 +247,7 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   bool wellFormed;
   bool hasPort = HasPort(phone.address, &wellFormed);
   if (!wellFormed)
-    return Refuse(problem, size, "the --phone-address %s is not HOST[:PORT] (an IPv6 address in brackets)",
+    return RefuseWith(problem, size, "the --phone-address %s is not HOST[:PORT] (an IPv6 address in brackets)",
                   Shown(phone.address, shown, sizeof shown));
   bool secure = phone.https || !preset->httpPort;
   TextBuilder url = {texts->url, kMaxPresetText, 0};
@@ -267,10 +261,10 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   PutTemplate(&url, preset->path, values, true);
   if (phone.line && preset->withLine) PutTemplate(&url, preset->withLine, values, true);
   if (phone.account && preset->withAccount) PutTemplate(&url, preset->withAccount, values, true);
-  if (!url.Finish()) return Refuse(problem, size, "--phone %s: the address or a value is too long", name);
+  if (!url.Finish()) return RefuseWith(problem, size, "--phone %s: the address or a value is too long", name);
   UrlError error = ParseUrlTemplate(texts->url, &http->target);
   if (error != kUrlParsed)
-    return Refuse(problem, size, "the --phone-address %s %s", Shown(phone.address, shown, sizeof shown),
+    return RefuseWith(problem, size, "the --phone-address %s %s", Shown(phone.address, shown, sizeof shown),
                   DescribeUrlError(error));
   http->url = texts->url;
   http->phoneKind = phone.kind;
@@ -279,13 +273,13 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   if (preset->body) {
     TextBuilder body = {texts->body, kMaxPresetText, 0};
     PutTemplate(&body, preset->body, values, false);
-    if (!body.Finish()) return Refuse(problem, size, "--phone %s: a value is too long for the body", name);
+    if (!body.Finish()) return RefuseWith(problem, size, "--phone %s: a value is too long for the body", name);
     http->body = texts->body;
   }
   size_t presetHeaders = 0;
   while (presetHeaders < kMaxPresetHeaders && preset->headers[presetHeaders]) presetHeaders++;
   if (http->headerCount + presetHeaders > kMaxHttpHeaders)
-    return Refuse(problem, size, "more than %u --http-header options", unsigned(kMaxHttpHeaders - presetHeaders));
+    return RefuseWith(problem, size, "more than %u --http-header options", unsigned(kMaxHttpHeaders - presetHeaders));
   for (size_t i = http->headerCount; i > 0; i--) http->headers[i - 1 + presetHeaders] = http->headers[i - 1];
   for (size_t i = 0; i < presetHeaders; i++) {
     TextBuilder header = {texts->headers[i], sizeof texts->headers[i] / sizeof texts->headers[i][0], 0};

@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "service/number/service_text.h"
+
 namespace {
 // Writes as far as size allows and counts on; Finish tells whether it fitted.
 struct PreviewWriter {
@@ -19,31 +21,11 @@ struct PreviewWriter {
   }
   // Control characters as "?", so that every item stays on its line.
   void PutText(const char16_t* text) {
-    for (; *text; text++) {
-      unsigned code = *text;
-      if (code >= 0xD800 && code <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
-        text++;
-      } else if (code >= 0xD800 && code <= 0xDFFF) {
-        code = 0xFFFD;
-      }
-      if (code < 0x20 || code == 0x7F) {
-        Put('?');
-      } else if (code < 0x80) {
-        Put(char(code));
-      } else if (code < 0x800) {
-        Put(char(0xC0 | (code >> 6)));
-        Put(char(0x80 | (code & 0x3F)));
-      } else if (code < 0x10000) {
-        Put(char(0xE0 | (code >> 12)));
-        Put(char(0x80 | ((code >> 6) & 0x3F)));
-        Put(char(0x80 | (code & 0x3F)));
-      } else {
-        Put(char(0xF0 | (code >> 18)));
-        Put(char(0x80 | ((code >> 12) & 0x3F)));
-        Put(char(0x80 | ((code >> 6) & 0x3F)));
-        Put(char(0x80 | (code & 0x3F)));
-      }
+    for (size_t units; *text; text += units) {
+      unsigned code = ReadUtf16CodePoint(text, &units);
+      char bytes[4];
+      size_t count = EncodeUtf8CodePoint(code < 0x20 || code == 0x7F ? '?' : code, bytes);
+      for (size_t i = 0; i < count; i++) Put(bytes[i]);
     }
   }
   // text with the number in and every password as "***".
