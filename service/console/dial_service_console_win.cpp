@@ -11,7 +11,7 @@
 
 #include "service/log/service_log_win.h"
 #include "service/loop/dial_service_win.h"
-#include "service/number/phone_number.h"
+#include "service/number/dialing_rules.h"
 #include "service/settings/settings_win.h"
 #include "service/sinks/command_template.h"
 #include "service/sinks/http_requester_win.h"
@@ -31,18 +31,10 @@ static bool HasArgument(int argc, wchar_t** argv, const wchar_t* option) {
 // NUMBER as the loop would turn a "dial NUMBER" into what is dialled; false
 // with the reason given when nothing dialable is left.
 static bool DialledNumber(const ServiceOptions& options, const char16_t* text, char* dialled) {
-  char raw[4 * kMaxNumberLength];
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), -1, raw, sizeof raw, nullptr,
-                                  nullptr);
-  NormalizedNumber number;
-  NormalizePhoneNumber(raw, bytes > 0 ? size_t(bytes) - 1 : sizeof raw, &number);
-  if (bytes <= 0 || number.verdict != kNumberAccepted) {
-    ReportProblem("the number cannot be dialled: %s",
-                  bytes <= 0 ? "it is too long" : DescribeNumberVerdict(number.verdict));
-    return false;
-  }
-  ApplyDialingRules(options.rules, number.digits, dialled);
-  return true;
+  NumberVerdict verdict = DialTypedNumber(options.rules, text, dialled);
+  if (verdict == kNumberAccepted) return true;
+  ReportProblem("the number cannot be dialled: %s", DescribeNumberVerdict(verdict));
+  return false;
 }
 
 static int ShowCommandLine(const char16_t* commandTemplate, const char* dialled) {

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "service/number/service_text.h"
+
 namespace {
 struct RuleLimits {
   const char* option;
@@ -136,4 +138,21 @@ const char* DescribeDialForm(DialForm form) {
       return "international";
   }
   return "unknown";
+}
+
+NumberVerdict DialTypedNumber(const DialingRules& rules, const char16_t* typed, char* dialled) {
+  // Room for separators and escapes around the longest number; more is no number.
+  char raw[8 * kMaxNumberLength];
+  size_t used = 0;
+  for (size_t units; *typed; typed += units) {
+    char bytes[4];
+    size_t count = EncodeUtf8CodePoint(ReadUtf16CodePoint(typed, &units), bytes);
+    if (used + count > sizeof raw) return kNumberTooLong;
+    memcpy(raw + used, bytes, count);
+    used += count;
+  }
+  NormalizedNumber number;
+  NormalizePhoneNumber(raw, used, &number);
+  if (number.verdict == kNumberAccepted) ApplyDialingRules(rules, number.digits, dialled);
+  return number.verdict;
 }

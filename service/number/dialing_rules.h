@@ -71,4 +71,9 @@ bool CheckDialingRules(const DialingRules& rules, char* problem, size_t size);
 // kMaxDialledLength + 1 bytes.
 DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* dialled);
 
-const char* DescribeDialForm(DialForm form);  // "local", ...; "" for kDialledAsWritten
+const char* DescribeDialForm(DialForm form);
+
+// A number typed by a person (UTF-16, a --test-call or the settings window's
+// test field) as the loop would dial it: normalised, then the rules applied.
+// kNumberAccepted with dialled written (kMaxDialledLength + 1 bytes), or why not.
+NumberVerdict DialTypedNumber(const DialingRules& rules, const char16_t* typed, char* dialled);  // "local", ...; "" for kDialledAsWritten

@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "service/number/service_text.h"
 
 static const wchar_t kSettingsTail[] = L"\\teldial\\dial-service.ini";
 // Far more than any settings file; a larger one is not a settings file.
@@ -14,13 +15,6 @@ static const DWORD kMaxSettingsBytes = 1 << 20;
 
 static const char16_t* Text16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
 
-static void Say(char* text, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-static void Say(char* text, size_t size, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(text, size, format, arguments);
-  va_end(arguments);
-}
 
 // The folder from the environment (as the user's session sets it), else from
 // the shell, with the settings file's tail added.
@@ -95,7 +89,7 @@ static bool ReadLayer(wchar_t* path, bool optional, SettingsFile* file, char* pr
     return true;
   }
   if (read != kFileRead) {
-    Say(problem, size, "%s: %s", shown,
+    RefuseWith(problem, size, "%s: %s", shown,
         read == kFileMissing ? "no such settings file" : "the settings file cannot be read");
     *exitCode = read == kFileMissing ? 2 : 1;
     return false;
@@ -107,9 +101,9 @@ static bool ReadLayer(wchar_t* path, bool optional, SettingsFile* file, char* pr
   unsigned line = 0;
   int skipped = 0;
   if (sscanf(fault, "line %u: %n", &line, &skipped) == 1 && skipped > 0)
-    Say(problem, size, "%s:%u: %s", shown, line, fault + skipped);
+    RefuseWith(problem, size, "%s:%u: %s", shown, line, fault + skipped);
   else
-    Say(problem, size, "%s: %s", shown, fault);
+    RefuseWith(problem, size, "%s: %s", shown, fault);
   *exitCode = 2;
   return false;
 }
@@ -134,7 +128,7 @@ static bool ReadLayers(LoadedOptions* loaded, int argc, const wchar_t* const* ar
     return false;
   if (settingsFile) {
     if (wcslen(settingsFile) >= kMaxSettingsPath) {
-      Say(problem, size, "the --settings path is too long");
+      RefuseWith(problem, size, "the --settings path is too long");
       *exitCode = 2;
       return false;
     }
@@ -158,9 +152,9 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
   if (origin && origin->path) {
     char shown[3 * kMaxSettingsPath];
     Utf8Path(reinterpret_cast<const wchar_t*>(origin->path), shown, sizeof shown);
-    Say(problem, size, "%s:%u: %s", shown, origin->line, fault);
+    RefuseWith(problem, size, "%s:%u: %s", shown, origin->line, fault);
   } else {
-    Say(problem, size, "%s", fault);
+    RefuseWith(problem, size, "%s", fault);
   }
   return false;
 }
@@ -168,7 +162,7 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
 LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* problem, size_t size, int* exitCode) {
   LoadedOptions* loaded = static_cast<LoadedOptions*>(calloc(1, sizeof(LoadedOptions)));
   if (!loaded) {
-    Say(problem, size, "out of memory");
+    RefuseWith(problem, size, "out of memory");
     *exitCode = 1;
     return nullptr;
   }

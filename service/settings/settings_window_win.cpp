@@ -11,7 +11,7 @@
 #include <wchar.h>
 
 #include "service/number/dialing_rules.h"
-#include "service/number/phone_number.h"
+#include "service/number/dialing_rules.h"
 #include "service/settings/settings_file.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_ids.h"
@@ -316,18 +316,13 @@ static DWORD WINAPI MakeTestCall(void* parameter) {
 
 // What is dialled for the number in the test field; false with the reason.
 static bool DialledTestNumber(HWND window, Form* form, char* problem, size_t size) {
-  wchar_t typed[kMaxNumberLength + 1];
-  char raw[4 * kMaxNumberLength + 1];
-  GetDlgItemTextW(window, IDC_TEST_NUMBER, typed, int(kMaxNumberLength + 1));
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, typed, -1, raw, int(sizeof raw), nullptr, nullptr);
-  NormalizedNumber number;
-  NormalizePhoneNumber(raw, bytes > 0 ? size_t(bytes - 1) : 0, &number);
-  if (number.verdict != kNumberAccepted) {
-    snprintf(problem, size, "the number cannot be dialled: %s", DescribeNumberVerdict(number.verdict));
-    return false;
-  }
-  ApplyDialingRules(form->options.rules, number.digits, form->dialled);
-  return true;
+  // Longer than any number with its separators, so a long text is refused, never cut.
+  wchar_t typed[8 * kMaxNumberLength + 2];
+  GetDlgItemTextW(window, IDC_TEST_NUMBER, typed, int(sizeof typed / sizeof typed[0]));
+  NumberVerdict verdict = DialTypedNumber(form->options.rules, reinterpret_cast<const char16_t*>(typed), form->dialled);
+  if (verdict == kNumberAccepted) return true;
+  snprintf(problem, size, "the number cannot be dialled: %s", DescribeNumberVerdict(verdict));
+  return false;
 }
 
 static void StartTestCall(HWND window) {

@@ -6,11 +6,11 @@
 #include <winhttp.h>
 #include <winsock2.h>
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "service/number/service_text.h"
 #include "service/sinks/digest_hash_win.h"
 #include "service/sinks/http_digest.h"
 #include "service/sinks/password_protection_win.h"
@@ -47,14 +47,6 @@ static char* Utf8FromWide(const wchar_t* text) {
   return utf8;
 }
 
-static bool Say(char* text, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-static bool Say(char* text, size_t size, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  vsnprintf(text, size, format, arguments);
-  va_end(arguments);
-  return false;
-}
 
 // Why a request failed, in words a user can act on.
 static const char* DescribeWinHttpError(DWORD error) {
@@ -243,13 +235,13 @@ static bool ExpandRequest(HttpRequester* requester, const char* dialled, size_t*
   const HttpOptions& http = *requester->http;
   if (ExpandRequestFields(http.target.path, dialled, PasswordText(requester), true, requester->path, kMaxPath) ==
       SIZE_MAX)
-    return Say(outcome, size, "http %s: not requested, the URL would be longer than %u characters", dialled,
+    return RefuseWith(outcome, size, "http %s: not requested, the URL would be longer than %u characters", dialled,
                unsigned(kMaxPath));
   *bodyLength = 0;
   if (!http.post || !http.body) return true;
   if (ExpandRequestFields(http.body, dialled, PasswordText(requester), false, requester->bodyText, kMaxBody) ==
       SIZE_MAX)
-    return Say(outcome, size, "http %s: not requested, the body would be longer than %u characters", dialled,
+    return RefuseWith(outcome, size, "http %s: not requested, the body would be longer than %u characters", dialled,
                unsigned(kMaxBody));
   int bytes = WideCharToMultiByte(CP_UTF8, 0, Wide(requester->bodyText), -1, requester->body, sizeof requester->body,
                                   nullptr, nullptr);
@@ -335,30 +327,30 @@ static bool ReadPassword(HttpRequester* requester, char* problem, size_t size) {
     requester->password = PasswordFromEnvironment(Wide(http.passwordVariable));
     if (!requester->password) {
       char* name = Utf8FromWide(Wide(http.passwordVariable));
-      Say(problem, size, "the environment variable %s of --http-password-env is not set", name ? name : "");
+      RefuseWith(problem, size, "the environment variable %s of --http-password-env is not set", name ? name : "");
       free(name);
       return false;
     }
   } else if (http.protectedPassword) {
     requester->password = UnprotectPassword(http.protectedPassword);
     if (!requester->password)
-      return Say(problem, size,
+      return RefuseWith(problem, size,
                  "the http-password-protected password cannot be unprotected for this user; store it again with "
                  "dial-service.exe --store-password");
   } else {
     return true;
   }
-  if (!requester->password) return Say(problem, size, "out of memory");
+  if (!requester->password) return RefuseWith(problem, size, "out of memory");
   requester->passwordUtf8 = Utf8FromWide(requester->password);
   if (http.user) requester->userUtf8 = Utf8FromWide(Wide(http.user));
   if (requester->passwordUtf8 && (!http.user || requester->userUtf8)) return true;
-  return Say(problem, size, "out of memory");
+  return RefuseWith(problem, size, "out of memory");
 }
 
 HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t size) {
   HttpRequester* requester = static_cast<HttpRequester*>(calloc(1, sizeof(HttpRequester)));
   if (!requester) {
-    Say(problem, size, "out of memory");
+    RefuseWith(problem, size, "out of memory");
     return nullptr;
   }
   requester->http = &http;
@@ -367,7 +359,7 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
     return nullptr;
   }
   if (!BuildHeaderBlock(requester)) {
-    Say(problem, size, "out of memory");
+    RefuseWith(problem, size, "out of memory");
     CloseHttpRequester(requester);
     return nullptr;
   }
@@ -377,7 +369,7 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
   if (requester->session)
     requester->connection = WinHttpConnect(requester->session, Wide(http.target.host), http.target.port, 0);
   if (!requester->connection) {
-    Say(problem, size, "WinHTTP cannot be started, error %lu", GetLastError());
+    RefuseWith(problem, size, "WinHTTP cannot be started, error %lu", GetLastError());
     CloseHttpRequester(requester);
     return nullptr;
   }
