@@ -1,0 +1,29 @@
+#pragma once
+// The window that asks the user before a number is dialled: always on top,
+// near the notification area, the number as it will be dialled in large type
+// and the text as it arrived below; "Call" (the default, Enter) and "Cancel"
+// (Esc). It closes itself as cancelled after kConfirmationTimeoutMs. One number
+// waits at a time: a newer one replaces it. The window lives on a thread of its
+// own, so the program's other threads never wait for the user.
+#include <stddef.h>
+
+const unsigned long kConfirmationTimeoutMs = 20000;
+
+enum ConfirmationOutcome {
+  kConfirmationCalled,
+  kConfirmationCancelled,
+  kConfirmationTimedOut,
+  kConfirmationReplaced,  // a newer number took its place
+};
+// Called on the window's thread once per number asked about; dialled is the
+// text given to AskForConfirmation, valid during the call.
+typedef void (*ConfirmationDone)(ConfirmationOutcome outcome, const char* dialled);
+
+// Starts the window's thread; false when it cannot be started.
+bool StartConfirmations(ConfirmationDone done);
+// From any thread: shows the window for this number (UTF-8, copied), or puts
+// it in place of the one waiting, which is then done as kConfirmationReplaced.
+// arrivedShown: the text as it arrived, already escaped for showing.
+void AskForConfirmation(const char* dialled, const char* arrivedShown);
+// A waiting number is done as cancelled; the thread ends.
+void EndConfirmations();
