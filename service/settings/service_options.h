@@ -4,6 +4,7 @@
 // the problem; the program then ends with exit code 2 and starts nothing.
 #include <stddef.h>
 
+#include "service/number/call_guard.h"
 #include "service/number/dialing_rules.h"
 #include "service/sinks/phone_presets.h"
 #include "service/sinks/sink_options.h"
@@ -25,6 +26,12 @@ struct ServiceOptions {
   bool storePassword;           // --store-password
   const char16_t* settingsFile; // --settings FILE
   bool noSettings;              // --no-settings
+  bool confirm;                 // --confirm: the user confirms each number in a window
+  bool allowCodes;              // --allow-codes: feature codes without confirmation
+  bool anyUser;                 // --any-user: answer every user's programs
+  BlockList blocked;            // --block PREFIX, repeated
+  unsigned maxCalls;            // --max-calls N/SECONDS (default 5/10); 0: no brake
+  unsigned maxCallsSeconds;
 };
 
 const size_t kMaxOptionProblem = 512;
