@@ -16,8 +16,11 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "service/confirm/confirmation_window_win.h"
 #include "service/loop/dial_service_win.h"
+#include "service/number/call_guard.h"
 #include "service/number/dial_requests.h"
+#include "service/number/log_text.h"
 #include "service/number/dialing_rules.h"
 #include "service/sinks/number_sinks.h"
 #include "service/number/phone_number.h"
@@ -31,7 +34,7 @@ static const int kReceiveBufferSize = 65536;
 static const int kCommandCheckMs = 100;
 
 static char receiveBuffer[kReceiveBufferSize];
-static char logText[4 * kReceiveBufferSize + 1];
+static char logText[kMaxFormattedTextSize];
 static NormalizedNumber number;
 static char dialled[kMaxDialledLength + 1];
 // The number handling (rules, sink, the buffers above, the recent numbers)
@@ -42,6 +45,17 @@ static DialingRules rules;
 static const NumberSink* sink;
 static const ServiceOptions* handling;  // what sink was prepared with
 static RecentNumbers recentNumbers;
+static CallBrake brake;
+static ServiceHooks hooks;
+static bool confirmationsStarted;
+
+// Each kind of refusal is summarised on its own, so that a flood of one kind
+// cannot hide another.
+enum RefusalKind { kRefusedNumber, kRefusedBlocked, kRefusedFeatureCode, kRefusedTooMany, kRefusalKinds };
+static RefusalTally refusals[kRefusalKinds];
+// While a run of refusals is counted, the serving thread looks this often
+// whether it has ended, so that its summary is not left waiting for the next datagram.
+static const unsigned kRefusalCheckMs = 1000;
 static SOCKET serviceSocket = INVALID_SOCKET;
 static volatile LONG stopRequested;
 // A wake-up datagram to ourselves that is not a client's.
@@ -91,6 +105,16 @@ static const char kUsageFormat[] =
     "    --phone-endpoint E           the phone rung first (asterisk, e.g. PJSIP/201)\n"
     "    --phone-context C            the dialplan context (default from-internal)\n"
     "  (default: only log the number)\n"
+    "  --confirm       ask in a window before each number is dialled (Call/Cancel,\n"
+    "                  cancelled by itself after 20 s)\n"
+    "  --block PREFIX  refuse numbers starting with PREFIX (digits, +, *, #), as\n"
+    "                  dialled or as written; with --country, 0900 and +49900 alike;\n"
+    "                  may be repeated\n"
+    "  --max-calls N/SECONDS  refuse numbers beyond N within SECONDS until SECONDS\n"
+    "                  pass without one (default 5/10; 0: never)\n"
+    "  --allow-codes   dial feature codes (numbers starting with * or #) without\n"
+    "                  confirmation\n"
+    "  --any-user      answer every user's programs, not only this user's\n"
     "  --show-request NUMBER  print the request the settings make for NUMBER, then end\n"
     "  --test-call NUMBER     make that request now and print its outcome\n"
     "  --store-password       read the password from standard input and keep it\n"
@@ -136,36 +160,150 @@ static SOCKET OpenServiceSocket(int requestedPort, int* boundPort) {
   return INVALID_SOCKET;
 }
 
+// A datagram to ourselves wakes the receive; closing the socket under it is
+// not something every Windows Sockets version reports.
+static void WakeServingThread() {
+  SOCKET waker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in self = {};
+  int length = sizeof self;
+  if (waker != INVALID_SOCKET && getsockname(serviceSocket, reinterpret_cast<sockaddr*>(&self), &length) == 0)
+    sendto(waker, "", 0, 0, reinterpret_cast<const sockaddr*>(&self), length);
+  if (waker != INVALID_SOCKET) closesocket(waker);
+}
+
 static void Answer(SOCKET service, const sockaddr_in& client, const char* text) {
   sendto(service, text, int(strlen(text)), 0, reinterpret_cast<const sockaddr*>(&client), sizeof client);
 }
 
-// Everything the service does with a number happens here, under
-// handlingLock. The dialer (if any) is answered before the sink gets the
-// number, so that it never waits for it.
-static void HandleNumber(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
-  FormatNumberForLog(raw, length, logText, sizeof logText);
+static void LogArrival(const char* raw, size_t length, const sockaddr_in* client) {
+  FormatTextForLog(raw, length, logText, sizeof logText);
   if (client)
     LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client->sin_port)));
   else
     LogLine("dial %s (from the recent numbers menu)", logText);
+}
+
+static void LogRefusalSummary(const RefusalSummary& summary) {
+  if (!summary.count) return;
+  char text[96];
+  FormatRefusalSummary(summary, text, sizeof text);
+  LogLine("%s", text);
+}
+
+// A refused number: answered each time, but of a run of refusals of one kind
+// from dialers only the first is logged and the rest are counted, so that a
+// flood cannot push the record of a real call out of the log.
+static void Refuse(RefusalKind kind, const char* reason, const char* answer, const char* raw, size_t length,
+                   SOCKET service, const sockaddr_in* client) {
+  bool logged = true;
+  if (client) {
+    RefusalSummary due;
+    logged = NoteRefusal(&refusals[kind], GetTickCount64(), &due);
+    LogRefusalSummary(due);
+  }
+  if (logged) {
+    LogArrival(raw, length, client);
+    LogLine("rejected: %s", reason);
+  }
+  if (client) Answer(service, *client, answer);
+}
+
+static void LogEndedRefusals() {
+  unsigned long long now = GetTickCount64();
+  for (RefusalTally& tally : refusals) LogRefusalSummary(TakeEndedRefusals(&tally, now));
+}
+
+static bool RefusalsCounted() {
+  for (const RefusalTally& tally : refusals)
+    if (tally.active) return true;
+  return false;
+}
+
+static void DeliverConfirmed(ConfirmationOutcome outcome, const char* number) {
+  switch (outcome) {
+    case kConfirmationCalled:
+      AcquireSRWLockExclusive(&handlingLock);
+      LogLine("confirmed %s", number);
+      sink->deliver(number);
+      ReleaseSRWLockExclusive(&handlingLock);
+      // A sink that is busy now wants its checks, which a blocking receive would hold up.
+      InterlockedExchange(&wakeRequested, 1);
+      WakeServingThread();
+      break;
+    case kConfirmationCancelled: LogLine("cancelled %s", number); break;
+    case kConfirmationTimedOut: LogLine("timed out %s", number); break;
+    case kConfirmationReplaced: LogLine("not confirmed %s: a newer number took its place", number); break;
+  }
+}
+
+// Whether the window that asks the user can be shown; it is started the first
+// time a number needs it.
+static bool ConfirmationsAvailable() {
+  if (!confirmationsStarted) confirmationsStarted = StartConfirmations(DeliverConfirmed);
+  return confirmationsStarted;
+}
+
+// Everything the service does with a number happens here, under
+// handlingLock. client is null for a number the user chose from the recent
+// numbers menu: that is the user's own click, so it needs neither the brake
+// nor a confirmation. The dialer (if any) is answered before the sink gets
+// the number or the user is asked, so that it never waits for either.
+static void HandleNumber(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
+  if (client) {
+    BrakeVerdict verdict = NoteNumberArrival(&brake, GetTickCount64());
+    if (verdict == kBrakeEngaged && hooks.brakeEngaged) hooks.brakeEngaged();
+    if (verdict != kBrakeOpen) {
+      Refuse(kRefusedTooMany, "too many numbers at once", "rejected: too many numbers at once", raw, length,
+             service, client);
+      return;
+    }
+  }
+  char reason[96];
   NormalizePhoneNumber(raw, length, &number);
   if (number.verdict != kNumberAccepted) {
     if (number.position)
-      LogLine("rejected: %s at byte %lu", DescribeNumberVerdict(number.verdict), (unsigned long)number.position);
+      snprintf(reason, sizeof reason, "%s at byte %lu", DescribeNumberVerdict(number.verdict),
+               (unsigned long)number.position);
     else
-      LogLine("rejected: %s", DescribeNumberVerdict(number.verdict));
-    if (client) Answer(service, *client, kRejectAnswer);
+      snprintf(reason, sizeof reason, "%s", DescribeNumberVerdict(number.verdict));
+    Refuse(kRefusedNumber, reason, kRejectAnswer, raw, length, service, client);
     return;
   }
-  NoteRecentNumber(&recentNumbers, number.digits);
   DialForm form = ApplyDialingRules(rules, number.digits, dialled);
+  const char* countryCode = rules.given & (1u << kRuleCountry) ? rules.digits[kRuleCountry] : "";
+  if (const char* prefix = FindBlockingPrefix(handling->blocked, number.digits, dialled, countryCode)) {
+    char answer[sizeof "rejected: blocked by " + kMaxBlockPrefixLength];
+    snprintf(answer, sizeof answer, "rejected: blocked by %s", prefix);
+    Refuse(kRefusedBlocked, answer + strlen("rejected: "), answer, raw, length, service, client);
+    return;
+  }
+  bool ask = client && handling->confirm;
+  if (client && IsFeatureCode(number.digits) && !handling->allowCodes) {
+    if (!handling->confirm && !hooks.askForFeatureCodes) {
+      Refuse(kRefusedFeatureCode, "a feature code needs confirmation", "rejected: a feature code needs confirmation",
+             raw, length, service, client);
+      return;
+    }
+    ask = true;
+  }
+  if (ask && !ConfirmationsAvailable()) {
+    Refuse(kRefusedNumber, "the window that asks for confirmation cannot be shown", kRejectAnswer, raw, length,
+           service, client);
+    return;
+  }
+  LogArrival(raw, length, client);
+  NoteRecentNumber(&recentNumbers, number.digits);
   if (form == kDialledAsWritten)
     LogLine("number %s", number.digits);
   else
     LogLine("number %s dialled %s (%s)", number.digits, dialled, DescribeDialForm(form));
   if (client) Answer(service, *client, kDialAnswer);
-  sink->deliver(dialled);
+  if (ask) {
+    LogLine("asking the user to confirm %s", dialled);
+    AskForConfirmation(dialled, logText);
+  } else {
+    sink->deliver(dialled);
+  }
 }
 
 static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
@@ -181,21 +319,25 @@ static void LogIgnored(int length, const sockaddr_in& client) {
 }
 
 // Waits for the next datagram; while the sink is busy, it looks at it every
-// kCommandCheckMs. False when nothing came.
+// kCommandCheckMs, and while refusals are counted, every kRefusalCheckMs
+// whether their run has ended. False when nothing came.
 static bool AwaitDatagram(SOCKET service) {
   AcquireSRWLockShared(&handlingLock);
   bool busy = sink->busy();
+  bool counting = RefusalsCounted();
   ReleaseSRWLockShared(&handlingLock);
-  if (!busy) return true;
+  if (!busy && !counting) return true;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(service, &readable);
-  timeval wait = {0, kCommandCheckMs * 1000};
+  unsigned waitMs = busy ? kCommandCheckMs : kRefusalCheckMs;
+  timeval wait = {long(waitMs / 1000), long(waitMs % 1000 * 1000)};
   int ready = select(0, &readable, nullptr, nullptr, &wait);
   // A failed wait must not turn into a blocking receive that stops the checks.
-  if (ready < 0) Sleep(kCommandCheckMs);
+  if (ready < 0) Sleep(waitMs);
   AcquireSRWLockExclusive(&handlingLock);
-  sink->check();
+  if (busy) sink->check();
+  LogEndedRefusals();
   ReleaseSRWLockExclusive(&handlingLock);
   return ready > 0;
 }
@@ -242,6 +384,7 @@ int StartService(const ServiceOptions& options, const NumberSink& chosen, int* p
   sink = &chosen;
   handling = &options;
   rules = options.rules;
+  InitCallBrake(&brake, options.maxCalls, options.maxCallsSeconds);
   if (int failure = sink->prepare(options.sink)) return failure;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
@@ -260,18 +403,9 @@ int StartService(const ServiceOptions& options, const NumberSink& chosen, int* p
   return 1;
 }
 
-int ServeDialRequests(const ServiceOptions& options) { return Serve(serviceSocket, options); }
+void SetServiceHooks(const ServiceHooks& chosen) { hooks = chosen; }
 
-// A datagram to ourselves wakes the receive; closing the socket under it is
-// not something every Windows Sockets version reports.
-static void WakeServingThread() {
-  SOCKET waker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  sockaddr_in self = {};
-  int length = sizeof self;
-  if (waker != INVALID_SOCKET && getsockname(serviceSocket, reinterpret_cast<sockaddr*>(&self), &length) == 0)
-    sendto(waker, "", 0, 0, reinterpret_cast<const sockaddr*>(&self), length);
-  if (waker != INVALID_SOCKET) closesocket(waker);
-}
+int ServeDialRequests(const ServiceOptions& options) { return Serve(serviceSocket, options); }
 
 void StopService() {
   InterlockedExchange(&stopRequested, 1);
@@ -279,6 +413,12 @@ void StopService() {
 }
 
 void EndService(unsigned long finishWaitMs) {
+  // The window's thread delivers what the user confirms: it ends before the sink does.
+  if (confirmationsStarted) EndConfirmations();
+  confirmationsStarted = false;
+  AcquireSRWLockExclusive(&handlingLock);
+  for (RefusalTally& tally : refusals) LogRefusalSummary(TakeEndedRefusals(&tally, ~0ull));
+  ReleaseSRWLockExclusive(&handlingLock);
   sink->finish(finishWaitMs);
   closesocket(serviceSocket);
   serviceSocket = INVALID_SOCKET;
@@ -295,6 +435,7 @@ int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& chose
     sink = &chosen;
     handling = &options;
     rules = options.rules;
+    InitCallBrake(&brake, options.maxCalls, options.maxCallsSeconds);
   }
   ReleaseSRWLockExclusive(&handlingLock);
   // A sink that is busy now wants its checks, which a blocking receive would hold up.

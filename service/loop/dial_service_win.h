@@ -14,6 +14,19 @@ const unsigned long kFinishWaitMs = 5000;
 // The usage text for program, 0-terminated in text; its length.
 size_t FormatUsage(const char* program, char* text, size_t size);
 
+// What the program around the loop adds, set before StartService.
+struct ServiceHooks {
+  // The brake has just engaged: a flood of numbers is being refused. Called
+  // on the serving thread under the loop's lock, so it must only pass the
+  // news on (post a message, say).
+  void (*brakeEngaged)();
+  // A feature code from a dialer goes to the confirmation window even
+  // without --confirm, rather than being refused: someone sits at this
+  // program's screen to answer it.
+  bool askForFeatureCodes;
+};
+void SetServiceHooks(const ServiceHooks& hooks);
+
 // Prepares sink, starts Windows Sockets and takes the port; 0 with *port set,
 // otherwise the exit code, the reason given through ReportProblem and nothing
 // left running.

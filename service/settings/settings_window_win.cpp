@@ -218,6 +218,7 @@ static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword,
   else
     SetNoCredentials(form);
   SetDialingRules(form, window);
+  SetFlag(form, window, u"confirm", IDC_CONFIRM);
   int argc = 0;
   form->argv[argc++] = u"dial-service-tray";
   for (size_t i = 0; i < form->settingCount; i++) {
@@ -291,6 +292,7 @@ static void FillForm(HWND window) {
   SetText(window, IDC_CONTEXT, phone.context);
   SetText(window, IDC_USER, current->sink.http.user);
   CheckDlgButton(window, IDC_INSECURE, current->sink.http.insecure ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(window, IDC_CONFIRM, current->confirm ? BST_CHECKED : BST_UNCHECKED);
   for (const RuleControl& c : kRuleControls)
     if (c.control && (current->rules.given & (1u << c.rule)))
       SetDlgItemTextA(window, c.control, current->rules.digits[c.rule]);

@@ -28,6 +28,7 @@ static const UINT kIconMessage = WM_APP + 1;
 static const UINT kNumberMessage = WM_APP + 2;
 static const UINT kServiceEndedMessage = WM_APP + 3;
 static const UINT kOpenSettingsMessage = WM_APP + 4;
+static const UINT kBrakeMessage = WM_APP + 5;
 enum { kOpenLogCommand = 1, kQuitCommand = 2, kSettingsCommand = 3, kFirstRecentCommand = 16 };
 
 static int programArgc;
@@ -105,6 +106,21 @@ static void AddIcon() {
                  GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   iconShown = Shell_NotifyIconW(NIM_ADD, &icon);
   if (!iconShown) LogLine("the notification area cannot show the icon");
+}
+
+// Posted from the serving thread, which must not wait for the shell.
+static void PostBrakeNews() { PostMessageW(window, kBrakeMessage, 0, 0); }
+
+static void ShowBrakeBalloon() {
+  LogLine("the notification area says: numbers are coming too fast, the rest are refused");
+  if (!iconShown) return;
+  NOTIFYICONDATAW balloon = icon;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_WARNING;
+  wcscpy(balloon.szInfoTitle, L"teldial: too many numbers at once");
+  wcscpy(balloon.szInfo, L"Numbers are arriving faster than anyone clicks. They are refused "
+                         L"until none has come for a while; the log has the details.");
+  Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
 static void OpenLog() {
@@ -190,6 +206,10 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
   }
   if (message == kNumberMessage) {
     ShowState();
+    return 0;
+  }
+  if (message == kBrakeMessage) {
+    ShowBrakeBalloon();
     return 0;
   }
   if (message == kOpenSettingsMessage) {
@@ -389,6 +409,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   int exitCode = 0;
   startedWith = LoadOptions(&exitCode);
   if (!startedWith) return exitCode;
+  bool firstStart = IsFirstStart(startedWith->options);
+  // Until the user has chosen otherwise, a click on a page does not dial by itself.
+  if (firstStart) startedWith->options.confirm = true;
   const ServiceOptions& options = startedWith->options;
   if (options.help) {
     char usage[4096];
@@ -409,6 +432,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   FindSettingsPath();
   deliverer = &ChooseNumberSink(options.sink);
   LogLine("dial-service-tray started, handing numbers to: %s", deliverer->name);
+  ServiceHooks hooks = {PostBrakeNews, true};
+  SetServiceHooks(hooks);
   if (int failure = StartService(options, kTraySink, &port)) {
     TellUtf8(ReportedProblem(), MB_ICONERROR);
     return failure;
@@ -427,7 +452,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
     EndService(0);
     return 1;
   }
-  if (IsFirstStart(options)) PostMessageW(window, kOpenSettingsMessage, 0, 0);
+  if (firstStart) PostMessageW(window, kOpenSettingsMessage, 0, 0);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);

@@ -101,7 +101,7 @@ TEST(DialServiceProgram, NormalisesEachNumberAndKeepsServingAfterAnyDatagram) {
   const int port = 20106;
   ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
   ServiceProcess service;
-  ASSERT_TRUE(service.Start(L"--port 20106 --count 8"));
+  ASSERT_TRUE(service.Start(L"--port 20106 --count 8 --max-calls 0 --allow-codes"));
   ASSERT_EQ("dial-service: listening on 127.0.0.1:20106", service.FirstLine(10000));
 
   const size_t kLargestNumber = 65507 - 5;
@@ -162,7 +162,7 @@ TEST(DialServiceProgram, ExecHandsTheNumberToTheCommandAsOneArgument) {
   // double quote of the template is \" there, and the backslashes right
   // before one are doubled. The template itself reads
   //   "H" "O" "a b" "q""uote" {number} "x{number}y" "back\slash dir\" "" "tail\""quote" {number}{number}
-  std::wstring options = LR"(--port 20110 --count 3 --exec "\")" + helper + LR"(\" \")" + outfile +
+  std::wstring options = LR"(--port 20110 --count 3 --allow-codes --exec "\")" + helper + LR"(\" \")" + outfile +
                          LR"(\" \"a b\" \"q\"\"uote\" {number} \"x{number}y\" \"back\slash dir\\\" \"\" )" +
                          LR"(\"tail\\\"\"quote\" {number}{number}")";
   ServiceProcess service;
@@ -274,7 +274,7 @@ void ExpectServed(int port, const std::wstring& options, const std::vector<LinkC
   ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
   ServiceProcess service;
   ASSERT_TRUE(service.Start(L"--port " + std::to_wstring(port) + L" --count " + std::to_wstring(cases.size()) +
-                            L" " + options));
+                            L" --max-calls 0 " + options));
   ASSERT_EQ("dial-service: listening on 127.0.0.1:" + std::to_string(port), service.FirstLine(10000));
   Client client;
   for (const LinkCase& c : cases) {
@@ -377,4 +377,46 @@ TEST(DialServiceProgram, RefusesDialingRulesThatCannotServe) {
     std::string first = lines[0].substr(0, lines[0].find('\r'));  // standard error may be in text mode
     EXPECT_EQ("dial-service: " + c.problem, first);
   }
+}
+
+// What the service refuses before any request: a blocked prefix however the
+// number is written, a feature code nobody confirmed, and the 6th number
+// within 10 s; what a dialer sent reaches the log on one line, cut short.
+TEST(DialServiceProgram, RefusesBlockedNumbersFeatureCodesAndTooManyAtOnce) {
+  const int port = 20114;
+  ASSERT_TRUE(PortIsFree(port)) << "port " << port << " is taken by another program";
+  ServiceProcess service;
+  ASSERT_TRUE(service.Start(L"--port 20114 --count 7 --country 49 --area 5555 --block +49900 --block 0137"));
+  ASSERT_EQ("dial-service: listening on 127.0.0.1:20114", service.FirstLine(10000));
+  const std::string hostile = "0555\xE2\x80\xAE" "1\xC2\x85" "2\xE2\x80\xA8" "3\x7F\xFF\r\n4";
+  const std::string huge(65000, '5');
+  const LinkCase cases[] = {
+      {"0900 1234567", "rejected: blocked by +49900", "rejected: blocked by +49900"},
+      {"tel:+49-137-1234", "rejected: blocked by 0137", "rejected: blocked by 0137"},
+      {"*21*004955501230%23", "rejected: a feature code needs confirmation",
+       "rejected: a feature code needs confirmation"},
+      {hostile, "rejected", "rejected: a character that has no place in a phone number at byte 5"},
+      {"+49 5555 01230", "ok", "number +49555501230 dialled 01230 (local)"},
+      {huge, "rejected: too many numbers at once", "rejected: too many numbers at once"},
+      {"0555 1", "rejected: too many numbers at once", ""},
+  };
+  Client client;
+  for (const LinkCase& c : cases) {
+    client.Send(port, "dial " + c.text);
+    EXPECT_EQ(c.answer, client.Receive()) << Printable(c.text.substr(0, 40));
+  }
+  DWORD exitCode = 0;
+  std::string output = service.Finish(10000, &exitCode);
+  EXPECT_EQ(0u, exitCode);
+  std::vector<std::string> lines = Lines(output);
+  lines.erase(lines.begin());
+  std::vector<std::string> entries = LogEntries(lines);
+  // The last refusal of the run is counted, not logged, and summed up at the end.
+  ASSERT_EQ(2 * 6 + 1u, entries.size()) << output;
+  for (size_t i = 0; i < 6; i++) EXPECT_EQ(cases[i].logged, entries[2 * i + 1]) << output;
+  EXPECT_EQ("dial 0555\\xE2\\x80\\xAE1\\xC2\\x852\\xE2\\x80\\xA83\\x7F\\xFF\\x0D\\x0A4 (from port ",
+            entries[6].substr(0, entries[6].find("port ") + 5));
+  EXPECT_EQ("dial " + std::string(200, '5') + "... (65000 bytes) (from port ",
+            entries[10].substr(0, entries[10].find("port ") + 5));
+  EXPECT_TRUE(StartsWith(entries[12], "\xE2\x80\xA6 1 more like this in ")) << entries[12];
 }

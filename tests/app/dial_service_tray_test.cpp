@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <string>
 
@@ -28,7 +29,7 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
   std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--no-settings --port 20131", &tray));
+  ASSERT_TRUE(StartTray(L"--no-settings --allow-codes --port 20131", &tray));
   HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
   ASSERT_NE(nullptr, window) << FileText(log);
   EXPECT_FALSE(IsWindowVisible(window)) << "no window of its own on the screen";
@@ -97,7 +98,7 @@ TEST(DialServiceTray, KeepsItsLogFileBounded) {
   std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--no-settings --port 20133 --count 40 --log-size 1", &tray));
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20133 --count 40 --log-size 1 --max-calls 0", &tray));
   ASSERT_NE(nullptr, AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000));
   Client client;
   for (int i = 0; i < 40; i++) {
@@ -155,7 +156,7 @@ TEST(DialServiceTray, RecentNumbersAreTheLastTenEachOnceNewestFirstAndDialAgain)
   std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--no-settings --port 20135", &tray));
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20135 --max-calls 0", &tray));
   HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
   ASSERT_NE(nullptr, window);
   Client client;
@@ -183,4 +184,72 @@ TEST(DialServiceTray, RecentNumbersAreTheLastTenEachOnceNewestFirstAndDialAgain)
             again)
       << FileText(log);
   EXPECT_EQ(2u, Count(FileText(log), "number +49301110\n")) << "dialled through the same path";
+}
+
+namespace {
+struct ProcessUse {
+  size_t bytes;
+  DWORD handles;
+};
+ProcessUse UseOf(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  ProcessUse use = {0, 0};
+  if (K32GetProcessMemoryInfo(process, &counters, sizeof counters)) use.bytes = counters.PagefileUsage;
+  GetProcessHandleCount(process, &use.handles);
+  return use;
+}
+}  // namespace
+
+// What a page that opens tel: links by script can do: the brake holds, the log
+// keeps the call made before, and the program stays as it was.
+TEST(DialServiceTray, AFloodOfNumbersIsRefusedAndLeavesTheLogAndTheProgramAsTheyWere) {
+  std::wstring log = FreshTrayFolders().log;
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20136 --log-size 1", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  Client client;
+  client.Send(20136, "dial +49 5555 01230");
+  EXPECT_EQ("ok", client.Receive());
+  for (int i = 0; i < 4; i++) {
+    client.Send(20136, "dial 0555501231");
+    EXPECT_EQ("ok", client.Receive());
+  }
+  client.Send(20136, "dial 0555501232");
+  EXPECT_EQ("rejected: too many numbers at once", client.Receive()) << "the 6th within 10 s";
+  ProcessUse before = UseOf(tray.process);
+
+  const int kFlood = 10000;
+  ULONGLONG floodStart = GetTickCount64();
+  std::string flooding = "dial " + std::string(300, '9');
+  for (int i = 0; i < kFlood; i++) {
+    client.Send(20136, flooding);
+    if (i % 500 == 0) {
+      DWORD_PTR result = 0;
+      EXPECT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+          << "the window answers during the flood";
+    }
+  }
+  client.Send(20136, "ping");
+  std::string answer;
+  // The answers to the flood come first; the pong after them says all were served.
+  do answer = client.Receive();
+  while (answer == "rejected: too many numbers at once");
+  EXPECT_EQ("pong", answer);
+  // Of each 10 s of refusals, one is logged in full and the rest summed up in one line.
+  size_t runs = 2 + size_t((GetTickCount64() - floodStart) / 10000);
+  ProcessUse after = UseOf(tray.process);
+  EXPECT_LT(after.bytes, before.bytes + 4 * 1024 * 1024) << before.bytes << " before";
+  EXPECT_LE(after.handles, before.handles + 8) << before.handles << " before";
+
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  std::string logged = FileText(log + L".old") + FileText(log);
+  EXPECT_NE(std::string::npos, logged.find("dial +49 5555 01230 (from port ")) << logged;
+  EXPECT_LE(Count(logged, "rejected: too many numbers at once\n"), runs) << logged;
+  EXPECT_GE(Count(logged, "more like this in"), 1u) << logged;
+  EXPECT_LE(Count(logged, "more like this in"), runs) << logged;
+  EXPECT_EQ(1u, Count(logged, "the notification area says: numbers are coming too fast")) << logged;
 }

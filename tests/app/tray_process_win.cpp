@@ -67,6 +67,12 @@ HWND AwaitWindow(DWORD processId, const wchar_t* className, const wchar_t* title
   }
 }
 
+HWND AwaitConfirmationWindow(DWORD processId, DWORD timeoutMs) {
+  HWND window = AwaitWindow(processId, L"#32770", kConfirmationTitle, timeoutMs);
+  for (int i = 0; window && !IsWindowVisible(window) && i < 100; i++) Sleep(50);
+  return window;
+}
+
 std::wstring Title(HWND window) {
   wchar_t title[512] = {};
   GetWindowTextW(window, title, 512);

@@ -38,6 +38,9 @@ void PressKeys(std::initializer_list<WORD> keys);
 // The first top-level window of the process (0: any) with that class and a
 // title holding titlePart (null: any of either), or null after timeoutMs.
 HWND AwaitWindow(DWORD processId, const wchar_t* className, const wchar_t* titlePart, DWORD timeoutMs);
+// The window that asks before a number is dialled, once it is on the screen.
+const wchar_t kConfirmationTitle[] = L"call this number";
+HWND AwaitConfirmationWindow(DWORD processId, DWORD timeoutMs);
 std::wstring Title(HWND window);
 // The title once it holds part, or what it holds after timeoutMs.
 std::wstring AwaitTitle(HWND window, const std::wstring& part, DWORD timeoutMs);

@@ -59,6 +59,7 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
   ASSERT_TRUE(StartTray(L"--port 20000", &tray));
   HWND settings = AwaitSettingsWindow(tray.processId);
   ASSERT_NE(nullptr, settings) << "no settings file and no request given: the window opens by itself";
+  EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_CONFIRM)) << "the first settings ask before each call";
 
   // Each kind shows the fields it uses, and only those.
   struct Shown {
@@ -106,13 +107,18 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
   ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
   std::string file = ReadWholeFile(folders.settings);
   for (const char* line : {"[dial-service]", "phone=yealink", "phone-address=127.0.0.1:18431", "http-user=alice",
-                           "http-password-protected=", "country=49", "area=5555"})
+                           "http-password-protected=", "country=49", "area=5555", "confirm=yes"})
     EXPECT_TRUE(Contains(file, std::string("\n") + line) || file.find(line) == 0) << line << " in\n" << file;
   EXPECT_FALSE(Contains(file, "pa ss")) << file;
   EXPECT_FALSE(Contains(file, "http-password=")) << file;
 
-  // The running service takes the settings up at once.
+  // The running service takes the settings up at once, and asks first.
   EXPECT_EQ(0, Click(L"tel:+49555501230"));
+  HWND confirmation = AwaitConfirmationWindow(tray.processId, 20000);
+  ASSERT_NE(nullptr, confirmation);
+  EXPECT_EQ(2u, record.Await(3, 1000).size()) << "no request before the user says so";
+  SetForegroundWindow(confirmation);
+  PressKeys({VK_RETURN});
   requests = record.Await(4, 10000);
   ASSERT_EQ(4u, requests.size());
   EXPECT_EQ("GET /servlet?key=number=01230 HTTP/1.1", RequestLine(requests[3]));
@@ -124,6 +130,7 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
   std::string log = ReadWholeFile(folders.log);
   EXPECT_TRUE(Contains(log, "settings saved, handing numbers to: http\n")) << log;
   EXPECT_TRUE(Contains(log, "http 01230: 200 OK in ")) << log;
+  EXPECT_TRUE(Contains(log, "confirmed 01230\n")) << log;
   EXPECT_FALSE(Contains(log, "pa ss")) << log;
 }
 
