@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "service/number/dial_requests.h"
+#include "service/number/log_text.h"
 
 // The HTTP worker logs too: a line is written whole under this lock.
 static SRWLOCK logLock = SRWLOCK_INIT;
@@ -51,31 +51,37 @@ static void WriteToFile(const char* text, size_t length) {
   logSize += written;
 }
 
+// Every line is escaped whole: a format's arguments may hold text from
+// outside that was never passed through FormatTextForLog.
 static void WriteLine(const char* format, va_list arguments) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   char stamp[32];
   int stampLength = snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth,
                              now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-  if (logFile == INVALID_HANDLE_VALUE) {
-    fputs(stamp, stdout);
-    vprintf(format, arguments);
-    printf("\n");
-    fflush(stdout);
-    return;
-  }
   va_list measure;
   va_copy(measure, arguments);
   int length = vsnprintf(nullptr, 0, format, measure);
   va_end(measure);
   if (length < 0) return;
-  size_t size = size_t(stampLength) + size_t(length) + 2;
+  char* text = static_cast<char*>(malloc(size_t(length) + 1));
+  // Each byte becomes at most one \xNN; the stamp and "\n" go around it.
+  size_t size = size_t(stampLength) + 4 * size_t(length) + 2;
   char* line = static_cast<char*>(malloc(size));
-  if (!line) return;
-  memcpy(line, stamp, size_t(stampLength));
-  vsnprintf(line + stampLength, size - size_t(stampLength), format, arguments);
-  line[size - 2] = '\n';
-  WriteToFile(line, size - 1);
+  if (text && line) {
+    vsnprintf(text, size_t(length) + 1, format, arguments);
+    memcpy(line, stamp, size_t(stampLength));
+    size_t used = size_t(stampLength);
+    used += EscapeLogLine(text, size_t(length), line + used, size - used - 1);
+    line[used++] = '\n';
+    if (logFile == INVALID_HANDLE_VALUE) {
+      fwrite(line, 1, used, stdout);
+      fflush(stdout);
+    } else {
+      WriteToFile(line, used);
+    }
+  }
+  free(text);
   free(line);
 }
 

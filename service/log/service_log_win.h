@@ -4,8 +4,9 @@
 // scripts read it through a pipe while the service runs. It goes to standard
 // output, or (for the background program) to a file that is renamed to
 // "<name>.old" before it would grow beyond a limit, so it never takes more than
-// twice the limit. What a client sent goes through FormatNumberForLog first, so
-// that it cannot start a line of its own. Every thread may log.
+// twice the limit. Every line is escaped as EscapeLogLine says (log_text.h), and
+// what a client or a server sent goes through FormatTextForLog first, so that
+// it is cut short too. Every thread may log.
 #include <stddef.h>
 #include <wchar.h>
 

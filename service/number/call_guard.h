@@ -22,6 +22,11 @@ bool AddBlockPrefix(BlockList* list, const char16_t* prefix, char* problem, size
 // countryCode: the --country digits, "" when none. A national number
 // ("0" and not "00") is also compared in its international form +CC..., so
 // that "+49900" and "0900" both catch "0900 123" with --country 49.
+// In full: pauses are left out; with countryCode, a call within the country
+// written "0...", "+CC...", "+CC0..." ("+49 (0) 900") or "00CC..." is
+// compared as "0..." and as "+CC..."; any other "+..." or "00..." number as
+// "+..." and as "00...". The rest after each "*" or "#" is compared the same
+// way, so that a feature code cannot carry a blocked number ("*21*0900...#").
 const char* FindBlockingPrefix(const BlockList& list, const char* normalised, const char* dialled,
                                const char* countryCode);
 
@@ -58,6 +63,7 @@ struct RefusalTally {
   bool active;
   unsigned long long firstMs;
   unsigned long count;  // refusals counted, not logged, since firstMs
+  unsigned long long lastMs;  // the last refusal noted
 };
 struct RefusalSummary {
   unsigned long count;       // 0: nothing to say

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "service/number/log_text.h"
+
 const char kPongAnswer[] = "pong";
 const char kDialAnswer[] = "ok";
 const char kRejectAnswer[] = "rejected";
@@ -24,22 +26,5 @@ Request ParseRequest(const char* datagram, size_t length) {
 }
 
 size_t FormatNumberForLog(const char* number, size_t length, char* text, size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  size_t written = 0;
-  for (size_t i = 0; i < length; i++) {
-    unsigned char byte = (unsigned char)number[i];
-    bool plain = byte >= 0x20 && byte != 0x7F && byte != '\\';
-    size_t needed = plain ? 1 : 4;
-    if (written + needed > size - 1) break;
-    if (plain) {
-      text[written++] = char(byte);
-    } else {
-      text[written++] = '\\';
-      text[written++] = 'x';
-      text[written++] = kHex[byte >> 4];
-      text[written++] = kHex[byte & 15];
-    }
-  }
-  text[written] = 0;
-  return written;
+  return FormatTextForLog(number, length, text, size);
 }

@@ -22,10 +22,7 @@ struct Request {
 
 Request ParseRequest(const char* datagram, size_t length);
 
-// The number as one line of log text: printable ASCII and UTF-8 bytes as they
-// are, control bytes, DEL and backslash as \xNN, so that no number can start a
-// line of its own or pass for another entry. Writes at most size - 1 bytes and a
-// terminating 0; returns the bytes written without the 0. size must be at least 1.
+// FormatTextForLog (log_text.h), kept for callers that have not moved to it.
 size_t FormatNumberForLog(const char* number, size_t length, char* text, size_t size);
 
 extern const char kPongAnswer[];  // "pong"

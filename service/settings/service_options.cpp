@@ -43,10 +43,32 @@ static bool ParseDecimal(const char16_t* text, unsigned long low, unsigned long 
   return true;
 }
 
+const unsigned kMaxCallsSeconds = 3600;
+
+// --max-calls: "0" (no brake) or "N/SECONDS".
+static bool ParseMaxCalls(const char16_t* text, unsigned* calls, unsigned* seconds) {
+  if (Equal(text, u"0")) {
+    *calls = *seconds = 0;
+    return true;
+  }
+  char16_t count[8];
+  size_t length = 0;
+  for (; text[length] && text[length] != u'/' && length + 1 < sizeof count / sizeof count[0]; length++)
+    count[length] = text[length];
+  count[length] = 0;
+  unsigned long parsedCalls, parsedSeconds;
+  if (text[length] != u'/' || !ParseDecimal(count, 1, kMaxCallsLimit, &parsedCalls) ||
+      !ParseDecimal(text + length + 1, 1, kMaxCallsSeconds, &parsedSeconds))
+    return false;
+  *calls = unsigned(parsedCalls);
+  *seconds = unsigned(parsedSeconds);
+  return true;
+}
+
 // The options that take a value with its own check below.
 static const char16_t* const kCheckedValueOptions[] = {
     u"--port", u"--count", u"--http", u"--http-method", u"--http-header", u"--http-password-env",
-    u"--http-timeout", u"--log-size", u"--phone",
+    u"--http-timeout", u"--log-size", u"--phone", u"--block", u"--max-calls",
 };
 
 static bool IsCheckedValueOption(const char16_t* option) {
@@ -192,13 +214,17 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       {u"--test-call", &options->testCall, 0},
       {u"--settings", &options->settingsFile, 0},
   };
-  enum { kFlagPhoneHttps, kFlagCount = 6 };
+  options->maxCalls = kDefaultMaxCalls;
+  options->maxCallsSeconds = kDefaultMaxCallsSeconds;
+  enum { kFlagPhoneHttps, kFlagCount = 9 };
   FlagOption flags[kFlagCount] = {
       {u"--phone-https", &phone.https, 0},   {u"--verbose", &options->verbose, 0},
       {u"--help", &options->help, 0},        {u"--http-insecure", &http.insecure, 0},
       {u"--store-password", &options->storePassword, 0}, {u"--no-settings", &options->noSettings, 0},
+      {u"--confirm", &options->confirm, 0},  {u"--allow-codes", &options->allowCodes, 0},
+      {u"--any-user", &options->anyUser, 0},
   };
-  bool timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false;
+  bool timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false, maxCallsGiven = false;
   int methodIndex = 0, phoneIndex = 0;
   char text[200];
   problem[0] = 0;
@@ -297,6 +323,16 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       else if ((phone.kind = PhoneKindOfName(value)) == kPhoneNone)
         accepted = RefuseWith(problem, kMaxOptionProblem, "--phone %s is none of %s", valueText, kPhoneKinds);
       phoneIndex = optionIndex;
+    } else if (Equal(option, u"--block")) {
+      accepted = AddBlockPrefix(&options->blocked, value, problem, kMaxOptionProblem);
+    } else if (Equal(option, u"--max-calls")) {
+      if (maxCallsGiven)
+        accepted = RefuseWith(problem, kMaxOptionProblem, "--max-calls is given twice");
+      else if (!ParseMaxCalls(value, &options->maxCalls, &options->maxCallsSeconds))
+        accepted = RefuseWith(problem, kMaxOptionProblem,
+                              "--max-calls %s is neither 0 nor N/SECONDS (N from 1 to %u, SECONDS from 1 to %u)",
+                              valueText, kMaxCallsLimit, kMaxCallsSeconds);
+      maxCallsGiven = true;
     }
     if (!accepted) return Fault(faultIndex, optionIndex);
   }

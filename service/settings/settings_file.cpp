@@ -202,15 +202,17 @@ static bool IsAnyOf(const char16_t* key, const char* const* names) {
 }
 
 static const char* const kFlagKeys[] = {"verbose", "help", "http-insecure", "phone-https", "store-password",
-                                        "no-settings", nullptr};
+                                        "no-settings", "confirm", "allow-codes", "any-user", nullptr};
 static const char* const kCommandLineKeys[] = {"settings", "no-settings", "show-request", "test-call",
                                                "store-password", "help", nullptr};
 static const char* const kPasswordKeys[] = {"http-password", "http-password-env", "http-password-protected", nullptr};
 static const char* const kWaysToThePhone[] = {"exec", "http", "phone", nullptr};
 static const char* const kHttpRequestKeys[] = {"http-method", "http-body", nullptr};
 
-// Whether a later layer's key replaces an earlier layer's.
+// Whether a later layer's key replaces an earlier layer's. Blocked prefixes
+// add up, so that a user's file cannot lift the machine's.
 static bool Replaces(const char16_t* later, const char16_t* earlier) {
+  if (EqualsAscii(later, "block")) return false;
   const char16_t* a = later;
   const char16_t* b = earlier;
   for (; *a && *a == *b; a++, b++) {

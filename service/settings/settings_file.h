@@ -33,10 +33,11 @@ void FreeSettingsFile(SettingsFile* file);
 // The options of the layers as one argv (argv[0] the program) for
 // ParseServiceOptions: the machine file, the user file, the command line. A
 // later layer that names a key replaces every value of it from earlier layers
-// (a repeated key such as http-header as a whole); naming how to reach the
-// phone (exec, http or phone) also drops the earlier layers' other ways, and
-// naming one password source drops the earlier ones. A flag takes yes or no
-// (true/false, 1/0); no only removes it.
+// (a repeated key such as http-header as a whole), except block, whose values
+// of all layers add up; naming how to reach the phone (exec, http or phone)
+// also drops the earlier layers' other ways, and naming one password source
+// drops the earlier ones. A flag takes yes or no (true/false, 1/0); no only
+// removes it.
 struct OptionOrigin {
   const char16_t* path;  // null: the command line
   unsigned line;

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "service/number/log_text.h"
 #include "service/number/service_text.h"
 #include "service/sinks/digest_hash_win.h"
 #include "service/sinks/http_digest.h"
@@ -95,18 +96,26 @@ static DWORD StatusCode(HINTERNET request) {
   return status;
 }
 
+// The server's reason phrase as one short line of log text (kMaxFormattedTextSize bytes).
 static void StatusText(HINTERNET request, char* text, size_t size) {
-  wchar_t wide[128];
-  DWORD bytes = sizeof wide;
   text[0] = 0;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, wide, &bytes,
-                           WINHTTP_NO_HEADER_INDEX))
-    return;
-  int written = WideCharToMultiByte(CP_UTF8, 0, wide, int(bytes / sizeof(wchar_t)), text, int(size) - 1, nullptr,
-                                    nullptr);
-  text[written > 0 ? written : 0] = 0;
-  for (char* c = text; *c; c++)
-    if ((unsigned char)*c < 0x20) *c = '?';
+  DWORD bytes = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                      &bytes, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || !bytes) return;
+  wchar_t* wide = static_cast<wchar_t*>(malloc(bytes + sizeof(wchar_t)));
+  char* utf8 = nullptr;
+  int units = 0, length = 0;
+  if (wide && WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, wide, &bytes,
+                                  WINHTTP_NO_HEADER_INDEX)) {
+    units = int(bytes / sizeof(wchar_t));
+    length = units ? WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr) : 0;
+    utf8 = length > 0 ? static_cast<char*>(malloc(size_t(length))) : nullptr;
+  }
+  if (utf8 && WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, length, nullptr, nullptr) == length)
+    FormatTextForLog(utf8, size_t(length), text, size);
+  free(utf8);
+  free(wide);
 }
 
 enum Challenge { kChallengeNone, kChallengeBasic, kChallengeDigest };
@@ -276,7 +285,7 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
     snprintf(outcome, size, "http %s: failed after %lu ms: %s (error %lu)", dialled, spent, reason, error);
   } else {
     DWORD status = StatusCode(request);
-    char statusText[128];
+    char statusText[kMaxFormattedTextSize];
     StatusText(request, statusText, sizeof statusText);
     DrainResponse(request);
     accepted = !refusal && status >= 200 && status < 300;

@@ -12,6 +12,7 @@
 #include "fake_dial_service_win.h"
 #include "service_process_win.h"
 #include "service/number/dial_requests.h"
+#include "service/number/log_text.h"
 
 #ifndef PRINT_ARGUMENTS_EXE
 #error "PRINT_ARGUMENTS_EXE must name the built print_arguments.exe"
@@ -59,11 +60,11 @@ TEST(DialRequests, LoggedNumbersStayOnOneLine) {
   };
   for (const Case& c : cases) {
     char text[128];
-    EXPECT_EQ(c.logged.size(), FormatNumberForLog(c.number.data(), c.number.size(), text, sizeof text));
+    EXPECT_EQ(c.logged.size(), FormatTextForLog(c.number.data(), c.number.size(), text, sizeof text));
     EXPECT_EQ(c.logged, std::string(text));
   }
   char small[6];
-  EXPECT_EQ(2u, FormatNumberForLog("12\n34", 5, small, sizeof small)) << "an escape is never cut";
+  EXPECT_EQ(2u, FormatTextForLog("12\n34", 5, small, sizeof small)) << "an escape is never cut";
   EXPECT_EQ("12", std::string(small, 2));
 }
 

@@ -123,6 +123,7 @@ TEST(HttpBridge, FailuresAreLoggedAndTheServiceServesOn) {
       {L"http://127.0.0.1:" + Port(kSlowPort) + L"/dial?n={number} --http-timeout 1000", "failed after"},
       {L"https://127.0.0.1:" + Port(kTlsOpenPort) + L"/dial?n={number}", "failed after"},
       {L"https://127.0.0.1:" + Port(kTlsOpenPort) + L"/dial?n={number} --http-insecure", "200 OK in"},
+      {L"http://127.0.0.1:" + Port(kHostileStatusPort) + L"/dial?n={number}", "502 Bad Gateway "},
   };
   const std::string reasons[] = {
       "the server cannot be reached (nothing listens there)",
@@ -132,6 +133,7 @@ TEST(HttpBridge, FailuresAreLoggedAndTheServiceServesOn) {
       "the server did not answer within --http-timeout",
       "(--http-insecure accepts a phone's self-signed certificate)",
       "",
+      "bytes) in ",
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
     const Case& c = cases[i];
@@ -157,6 +159,10 @@ TEST(HttpBridge, FailuresAreLoggedAndTheServiceServesOn) {
     std::string line = output.substr(at, output.find('\n', at) - at);
     EXPECT_NE(std::string::npos, line.find(c.logged)) << line;
     EXPECT_NE(std::string::npos, line.find(reasons[i])) << line;
+    // Whatever the server's phrase holds reaches the log escaped and cut.
+    for (const std::string& hidden : {std::string("\xC2\x81"), std::string("\xC2\x9D"), std::string("\xC2\x85"),
+                                     std::string("\xE2\x80\xAE"), std::string(201, 'x')})
+      EXPECT_EQ(std::string::npos, line.find(hidden)) << line;
     EXPECT_NE(std::string::npos, output.find("http 1: ")) << "the next number is requested too\n" << output;
   }
 }

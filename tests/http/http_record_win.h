@@ -21,6 +21,7 @@ const int kOpenPort = 18438;
 const int kNothingPort = 18439;
 const int kTlsDigestPort = 18440;
 const int kTlsBasicPolycomPort = 18441;  // Basic for the user Polycom
+const int kHostileStatusPort = 18442;    // a long reason phrase with hidden controls
 
 struct Recorded {
   int port;

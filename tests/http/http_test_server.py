@@ -7,7 +7,9 @@ request recorded exactly as it came.
 
 Modes: basic (Basic authentication), digest (Digest, SHA-256 and MD5 offered,
 qop=auth), digest-md5 (MD5 only, qop=auth), digest-2617 (MD5 without qop),
-open (no authentication), status500, slow (answers after 3 s), and each of
+open (no authentication), status500, status-hostile (502 with a reason phrase
+of 300 bytes and more that holds C1 and bidirectional controls),
+slow (answers after 3 s), and each of
 them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
 MODE@USER names another user (basic@Polycom). Every path is accepted.
 
@@ -30,6 +32,12 @@ import time
 USER = "alice"
 PASSWORD = "pa ss:w0rd"
 REALM = "phone@example.org"
+
+# http.server sends the phrase as Latin-1 bytes. WinHTTP reads them as
+# Windows-1252, where 0x81 and 0x9D stay the C1 controls U+0081 and U+009D;
+# a reader of UTF-8 would see U+0085 (a C1 line end) and U+202E (right-to-left
+# override).
+HOSTILE_REASON = "Bad Gateway \u0081\u009d \u00c2\u0085\u00e2\u0080\u00ae" + "x" * 300
 
 record_lock = threading.Lock()
 issued_nonces = set()
@@ -101,7 +109,7 @@ def make_handler(port, mode, record_path):
                 time.sleep(3)
             answer = b"dialling\n" if status == 200 else b"no\n"
             try:
-                self.send_response(status)
+                self.send_response(status, HOSTILE_REASON if plain_mode == "status-hostile" else None)
                 for challenge in challenges:
                     self.send_header("WWW-Authenticate", challenge)
                 self.send_header("Content-Type", "text/plain")
@@ -117,6 +125,8 @@ def make_handler(port, mode, record_path):
                 return 200, "none", []
             if plain_mode == "status500":
                 return 500, "none", []
+            if plain_mode == "status-hostile":
+                return 502, "none", []
             if plain_mode == "basic":
                 if authorization is None:
                     return 401, "missing", ['Basic realm="%s"' % REALM]

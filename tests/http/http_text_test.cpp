@@ -153,6 +153,23 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
       {{u"--http", url, u"--http-insecure"}, "--http-insecure concerns only https:// URLs"},
       {{u"--http-user", u"alice"}, "the --http-... options need --http URL"},
       {{u"--exec", u"\u00e4.exe {number}", u"--bad\u00e9"}, "unknown option --bad\xc3\xa9 (--help lists them)"},
+      {{u"--confirm", u"--allow-codes", u"--any-user", u"--block", u"+49900", u"--block", u"*#", u"--max-calls",
+        u"1000/3600"},
+       ""},
+      {{u"--block", u"09x0"}, "--block 09x0 may hold only digits, +, * and #"},
+      {{u"--block", u"49+900"}, "--block 49+900 may hold a + only at its start"},
+      {{u"--block", u""}, "--block needs a prefix of digits, +, * and #"},
+      {{u"--block", u"\u202e0900"}, "--block \\xE2\\x80\\xAE0900 may hold only digits, +, * and #"},
+      {{u"--block", u"123456789012345678901234567890123"},
+       "--block 123456789012345678901234567890123 is longer than 32 characters"},
+      {{u"--max-calls", u"0/1"},
+       "--max-calls 0/1 is neither 0 nor N/SECONDS (N from 1 to 1000, SECONDS from 1 to 3600)"},
+      {{u"--max-calls", u"5/0"},
+       "--max-calls 5/0 is neither 0 nor N/SECONDS (N from 1 to 1000, SECONDS from 1 to 3600)"},
+      {{u"--max-calls", u"1001/10"},
+       "--max-calls 1001/10 is neither 0 nor N/SECONDS (N from 1 to 1000, SECONDS from 1 to 3600)"},
+      {{u"--max-calls", u"5"}, "--max-calls 5 is neither 0 nor N/SECONDS (N from 1 to 1000, SECONDS from 1 to 3600)"},
+      {{u"--max-calls", u"0", u"--max-calls", u"0"}, "--max-calls is given twice"},
   };
   for (const Case& c : cases) {
     std::vector<const char16_t*> argv = {u"dial-service"};
@@ -173,6 +190,16 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
   EXPECT_EQ(1500u, options.sink.http.timeoutMs);
   EXPECT_EQ(8089, options.sink.http.target.port);
   EXPECT_EQ("/o", Narrow(options.sink.http.target.path));
+  EXPECT_EQ(kDefaultMaxCalls, options.maxCalls);
+  EXPECT_EQ(kDefaultMaxCallsSeconds, options.maxCallsSeconds);
+  EXPECT_FALSE(options.confirm || options.allowCodes || options.anyUser || options.blocked.count);
+  const char16_t* guarded[] = {u"dial-service", u"--max-calls", u"0", u"--confirm", u"--block", u"0900", u"--block",
+                               u"+49900"};
+  ASSERT_TRUE(ParseServiceOptions(8, guarded, &options, problem));
+  EXPECT_EQ(0u, options.maxCalls);
+  EXPECT_TRUE(options.confirm);
+  ASSERT_EQ(2u, options.blocked.count);
+  EXPECT_STREQ("+49900", options.blocked.prefixes[1]);
 }
 
 // The options of the presets, the settings and the one-off requests; the

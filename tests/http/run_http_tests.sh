@@ -28,7 +28,8 @@ mkfifo "$work/server-input"
 /usr/bin/python3 "$here/http_test_server.py" --record "$work/record.txt" --cert "$work/cert.pem" \
   --key "$work/key.pem" --listen 18431:basic --listen 18432:digest --listen 18433:digest-md5 \
   --listen 18434:digest-2617 --listen 18435:status500 --listen 18436:slow --listen 18437:tls-open \
-  --listen 18438:open --listen 18440:tls-digest --listen 18441:tls-basic@Polycom <"$work/server-input" >"$work/server.out" 2>&1 &
+  --listen 18438:open --listen 18440:tls-digest --listen 18441:tls-basic@Polycom \
+  --listen 18442:status-hostile <"$work/server-input" >"$work/server.out" 2>&1 &
 server_pid=$!
 exec 3>"$work/server-input"  # the server ends when this closes
 for _ in $(seq 1 100); do grep -q ready "$work/server.out" && break; sleep 0.1; done

@@ -105,6 +105,9 @@ TEST(SettingsFile, LayersOverrideInOrder) {
       {"-", "country=49\n\ntest-call=1\n", {}, "B:3: test-call is only for the command line"},
       {"settings=x.ini\n", "-", {}, "A:1: settings is only for the command line"},
       {"-", "phone-https=maybe\n", {}, "B:1: phone-https takes yes or no"},
+      {"block=0900\nconfirm=yes\nmax-calls=5/10\n", "block=+49900\nconfirm=no\nany-user=yes\nmax-calls=3/5\n",
+       {u"--block", u"00", u"--allow-codes"},
+       "--block@A1 0900@A1 --block@B1 +49900@B1 --any-user@B3 --max-calls@B4 3/5@B4 --block 00 --allow-codes "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.machine + "|" + c.user);
@@ -138,6 +141,8 @@ TEST(SettingsFile, AnOptionsProblemNamesItsLine) {
       {"phone=snom\n# ...\nphone-address=p\nphone-line=1\n", 4, "--phone snom does not use --phone-line"},
       {"phone=snom\nphone-address=p\nexec=x {number}\n", 0, "--phone and --exec exclude each other"},
       {"phone=asterisk\nphone-address=p\n", 1, "--phone asterisk needs --phone-endpoint (for example PJSIP/201)"},
+      {"block=0900\nblock=09x\n", 2, "--block 09x may hold only digits, +, * and #"},
+      {"max-calls=5/10\nmax-calls=0\n", 2, "--max-calls is given twice"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user);
