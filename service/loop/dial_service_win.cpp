@@ -17,6 +17,7 @@
 #include <wchar.h>
 
 #include "service/loop/dial_service_win.h"
+#include "service/loop/sender_owner_win.h"
 #include "service/number/dial_requests.h"
 #include "service/number/dialing_rules.h"
 #include "service/sinks/number_sinks.h"
@@ -44,6 +45,8 @@ static const ServiceOptions* handling;  // what sink was prepared with
 static RecentNumbers recentNumbers;
 static SOCKET serviceSocket = INVALID_SOCKET;
 static volatile LONG stopRequested;
+// How many refused senders' ports are remembered so as not to log them again.
+static const unsigned kRememberedRefusals = 8;
 // A wake-up datagram to ourselves that is not a client's.
 static volatile LONG wakeRequested;
 // How long a replaced sink gets for deliveries under way.
@@ -207,6 +210,26 @@ static bool IsPassingError(int error) {
   return error == WSAECONNRESET || error == WSAEMSGSIZE || error == WSAENETRESET || error == WSAEINTR;
 }
 
+// Whether a datagram from client may be answered: only the service's own
+// user's programs are, unless the service serves every user (--any-user). A
+// refused sender is logged once, not for each datagram it keeps sending; the
+// last few ports logged are remembered for that.
+static bool MayAnswer(const sockaddr_in& client, const ServiceOptions& options) {
+  if (options.anyUser) return true;
+  SenderOwner owner = FindSenderOwner(client);
+  if (owner == kSenderOwnUser) return true;
+  static u_short refusedPorts[kRememberedRefusals];
+  static unsigned nextRefused;
+  for (u_short port : refusedPorts)
+    if (port == client.sin_port) return false;
+  refusedPorts[nextRefused++ % kRememberedRefusals] = client.sin_port;
+  const unsigned char* address = reinterpret_cast<const unsigned char*>(&client.sin_addr);
+  LogLine("no answer to %u.%u.%u.%u:%u: %s", address[0], address[1], address[2], address[3],
+          unsigned(ntohs(client.sin_port)),
+          owner == kSenderOtherUser ? "its program belongs to another user" : "the program that sent it is unknown");
+  return false;
+}
+
 static int Serve(SOCKET service, const ServiceOptions& options) {
   long served = 0;
   for (;;) {
@@ -225,6 +248,7 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
     }
     if (received == 0 && InterlockedExchange(&wakeRequested, 0)) continue;
     Request request = ParseRequest(receiveBuffer, size_t(received));
+    if (request.kind != kRequestIgnored && !MayAnswer(client, options)) continue;
     if (request.kind == kRequestPing) {
       Answer(service, client, kPongAnswer);
       if (options.verbose) LogPing(client);

@@ -192,11 +192,12 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       {u"--test-call", &options->testCall, 0},
       {u"--settings", &options->settingsFile, 0},
   };
-  enum { kFlagPhoneHttps, kFlagCount = 6 };
+  enum { kFlagPhoneHttps, kFlagCount = 7 };
   FlagOption flags[kFlagCount] = {
       {u"--phone-https", &phone.https, 0},   {u"--verbose", &options->verbose, 0},
       {u"--help", &options->help, 0},        {u"--http-insecure", &http.insecure, 0},
       {u"--store-password", &options->storePassword, 0}, {u"--no-settings", &options->noSettings, 0},
+      {u"--any-user", &options->anyUser, 0},
   };
   bool timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false;
   int methodIndex = 0, phoneIndex = 0;
