@@ -18,6 +18,7 @@
 
 #include "service/confirm/confirmation_window_win.h"
 #include "service/loop/dial_service_win.h"
+#include "service/loop/sender_owner_win.h"
 #include "service/number/call_guard.h"
 #include "service/number/dial_requests.h"
 #include "service/number/log_text.h"
@@ -51,13 +52,22 @@ static bool confirmationsStarted;
 
 // Each kind of refusal is summarised on its own, so that a flood of one kind
 // cannot hide another.
-enum RefusalKind { kRefusedNumber, kRefusedBlocked, kRefusedFeatureCode, kRefusedTooMany, kRefusalKinds };
+enum RefusalKind {
+  kRefusedNumber,
+  kRefusedBlocked,
+  kRefusedFeatureCode,
+  kRefusedTooMany,
+  kRefusedSender,
+  kRefusalKinds
+};
 static RefusalTally refusals[kRefusalKinds];
 // While a run of refusals is counted, the serving thread looks this often
 // whether it has ended, so that its summary is not left waiting for the next datagram.
 static const unsigned kRefusalCheckMs = 1000;
 static SOCKET serviceSocket = INVALID_SOCKET;
 static volatile LONG stopRequested;
+// How many refused senders' ports are remembered so as not to log them again.
+static const unsigned kRememberedRefusals = 8;
 // A wake-up datagram to ourselves that is not a client's.
 static volatile LONG wakeRequested;
 // How long a replaced sink gets for deliveries under way.
@@ -349,6 +359,33 @@ static bool IsPassingError(int error) {
   return error == WSAECONNRESET || error == WSAEMSGSIZE || error == WSAENETRESET || error == WSAEINTR;
 }
 
+// Whether a datagram from client may be answered: only the service's own
+// user's programs are, unless the service serves every user (--any-user). A
+// refused sender is logged once, not for each datagram it keeps sending; the
+// last few ports logged are remembered for that.
+static bool MayAnswer(const sockaddr_in& client, const ServiceOptions& options) {
+  if (options.anyUser) return true;
+  SenderOwner owner = FindSenderOwner(client);
+  if (owner == kSenderOwnUser) return true;
+  static u_short refusedPorts[kRememberedRefusals];
+  static unsigned nextRefused;
+  for (u_short port : refusedPorts)
+    if (port == client.sin_port) return false;
+  refusedPorts[nextRefused++ % kRememberedRefusals] = client.sin_port;
+  // A program that sends from ever new ports is summed up like any other flood.
+  AcquireSRWLockExclusive(&handlingLock);
+  RefusalSummary due;
+  bool logged = NoteRefusal(&refusals[kRefusedSender], GetTickCount64(), &due);
+  LogRefusalSummary(due);
+  ReleaseSRWLockExclusive(&handlingLock);
+  if (!logged) return false;
+  const unsigned char* address = reinterpret_cast<const unsigned char*>(&client.sin_addr);
+  LogLine("no answer to %u.%u.%u.%u:%u: %s", address[0], address[1], address[2], address[3],
+          unsigned(ntohs(client.sin_port)),
+          owner == kSenderOtherUser ? "its program belongs to another user" : "the program that sent it is unknown");
+  return false;
+}
+
 static int Serve(SOCKET service, const ServiceOptions& options) {
   long served = 0;
   for (;;) {
@@ -367,6 +404,7 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
     }
     if (received == 0 && InterlockedExchange(&wakeRequested, 0)) continue;
     Request request = ParseRequest(receiveBuffer, size_t(received));
+    if (request.kind != kRequestIgnored && !MayAnswer(client, options)) continue;
     if (request.kind == kRequestPing) {
       Answer(service, client, kPongAnswer);
       if (options.verbose) LogPing(client);

@@ -14,8 +14,8 @@ import unittest
 import pefile
 
 SYSTEM_DLLS = {
-    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
-    "ole32.dll", "psapi.dll", "shell32.dll", "user32.dll", "winhttp.dll", "winmm.dll", "ws2_32.dll",
+    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll", "iphlpapi.dll", "kernel32.dll",
+    "msvcrt.dll", "ole32.dll", "psapi.dll", "shell32.dll", "user32.dll", "winhttp.dll", "winmm.dll", "ws2_32.dll",
 }
 MINGW_RUNTIME_DLLS = ("libstdc++-6.dll", "libgcc_s_dw2-1.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll")
 # (optional header magic, machine) of each build.
