@@ -79,6 +79,8 @@ static const char kUsageFormat[] =
     "        --phone KIND --phone-address HOST[:PORT] [--phone-... options]]\n"
     "       [--country CC [--area AREA] [--outside PREFIX] [--national-prefix P]\n"
     "        [--international-prefix P]]\n"
+    "       [--confirm] [--allow-codes] [--block PREFIX]... [--max-calls N/SECONDS|0]\n"
+    "       [--any-user]\n"
     "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
     "  --count N       end after N dial commands (default: run until stopped)\n"
     "  --verbose       also log every ping and every ignored datagram\n"

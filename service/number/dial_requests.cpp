@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include "service/number/log_text.h"
-
 const char kPongAnswer[] = "pong";
 const char kDialAnswer[] = "ok";
 const char kRejectAnswer[] = "rejected";
@@ -23,8 +21,4 @@ Request ParseRequest(const char* datagram, size_t length) {
     request.numberLength = length - prefixLength;
   }
   return request;
-}
-
-size_t FormatNumberForLog(const char* number, size_t length, char* text, size_t size) {
-  return FormatTextForLog(number, length, text, size);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The dial service's side of the datagram exchange, free of any socket: which
-// request a datagram is, and the printable form of a dialled number.
+// request a datagram is.
 //
 //   "ping"            -> answered with "pong"
 //   "dial " + number  -> the number (UTF-8, possibly empty) is normalised and
@@ -21,9 +21,6 @@ struct Request {
 };
 
 Request ParseRequest(const char* datagram, size_t length);
-
-// FormatTextForLog (log_text.h), kept for callers that have not moved to it.
-size_t FormatNumberForLog(const char* number, size_t length, char* text, size_t size);
 
 extern const char kPongAnswer[];  // "pong"
 extern const char kDialAnswer[];    // "ok"
