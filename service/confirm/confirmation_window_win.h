@@ -28,7 +28,8 @@ bool StartConfirmations(ConfirmationDone done);
 // the window's thread (not started, ended, or out of memory) the number is
 // done as cancelled at once, on the calling thread.
 void AskForConfirmation(const char* dialled, const char* arrivedShown);
-// A waiting number is done as cancelled; the thread ends.
+// A waiting number is done as cancelled; the thread ends. Not from the
+// ConfirmationDone callback, which runs on that thread.
 void EndConfirmations();
 
 // Tests only: the time-out of the windows shown from now on, instead of
