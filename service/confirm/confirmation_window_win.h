@@ -19,11 +19,19 @@ enum ConfirmationOutcome {
 // text given to AskForConfirmation, valid during the call.
 typedef void (*ConfirmationDone)(ConfirmationOutcome outcome, const char* dialled);
 
-// Starts the window's thread; false when it cannot be started.
+// Starts the window's thread; false when it cannot be started. The window's
+// template (confirmation_window.rc) must be in the program's own resources.
 bool StartConfirmations(ConfirmationDone done);
 // From any thread: shows the window for this number (UTF-8, copied), or puts
 // it in place of the one waiting, which is then done as kConfirmationReplaced.
-// arrivedShown: the text as it arrived, already escaped for showing.
+// arrivedShown: the text as it arrived, already escaped for showing. Without
+// the window's thread (not started, ended, or out of memory) the number is
+// done as cancelled at once, on the calling thread.
 void AskForConfirmation(const char* dialled, const char* arrivedShown);
-// A waiting number is done as cancelled; the thread ends.
+// A waiting number is done as cancelled; the thread ends. Not from the
+// ConfirmationDone callback, which runs on that thread.
 void EndConfirmations();
+
+// Tests only: the time-out of the windows shown from now on, instead of
+// kConfirmationTimeoutMs, so that a test need not wait 20 s.
+void SetConfirmationTimeoutForTests(unsigned long timeoutMs);

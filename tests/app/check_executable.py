@@ -3,8 +3,9 @@
 executables for the build's processor: PE32 for i386 in the 32-bit build,
 PE32+ for AMD64 in the 64-bit one, the expected subsystem (dial-service-tray.exe
 is a GUI program, which Windows starts without a console window, from the Run
-key or from Explorer), no link time stamp, and imports from Windows system DLLs
-only (no mingw runtime DLL).
+key or from Explorer), no link time stamp, imports from Windows system DLLs
+only (no mingw runtime DLL), and in both service programs the template of the
+window that asks before a number is dialled.
 
     check_executable.py i686|x86_64 teldial.exe dial-service.exe dial-service-tray.exe
 """
@@ -22,6 +23,8 @@ MINGW_RUNTIME_DLLS = ("libstdc++-6.dll", "libgcc_s_dw2-1.dll", "libgcc_s_seh-1.d
 FORMATS = {"i686": (0x10B, 0x14C), "x86_64": (0x20B, 0x8664)}
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 IMAGE_SUBSYSTEM_WINDOWS_CUI = 3
+RT_DIALOG = 5
+IDD_CONFIRMATION = 200  # service/confirm/confirmation_window_ids.h
 
 arch = None
 programs = {}  # "teldial" / "dial-service" -> path
@@ -66,6 +69,11 @@ class DialService(Executable, unittest.TestCase):
 
     def test_requests_through_winhttp(self):
         self.assertIn(b"WINHTTP.dll".lower(), {entry.dll.lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT})
+
+    def test_carries_the_confirmation_window(self):
+        dialogs = [entry.directory.entries for entry in self.pe.DIRECTORY_ENTRY_RESOURCE.entries
+                   if entry.id == RT_DIALOG]
+        self.assertIn(IDD_CONFIRMATION, [dialog.id for entries in dialogs for dialog in entries])
 
 
 class DialServiceTray(DialService):
