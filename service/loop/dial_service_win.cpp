@@ -33,6 +33,8 @@ static const int kServicePortCount = 20;
 static const int kReceiveBufferSize = 65536;
 // How often started commands are looked at while no datagram comes.
 static const int kCommandCheckMs = 100;
+// How many refused senders' ports are remembered so as not to log them again.
+static const unsigned kRememberedRefusals = 8;
 
 static char receiveBuffer[kReceiveBufferSize];
 static char logText[kMaxFormattedTextSize];
@@ -66,8 +68,6 @@ static RefusalTally refusals[kRefusalKinds];
 static const unsigned kRefusalCheckMs = 1000;
 static SOCKET serviceSocket = INVALID_SOCKET;
 static volatile LONG stopRequested;
-// How many refused senders' ports are remembered so as not to log them again.
-static const unsigned kRememberedRefusals = 8;
 // A wake-up datagram to ourselves that is not a client's.
 static volatile LONG wakeRequested;
 // How long a replaced sink gets for deliveries under way.

@@ -7,26 +7,30 @@
 // it; a few tries are plenty unless sockets are opened without pause.
 static const int kTableTries = 4;
 
-// The service's own token user, read once: the SID lies inside the buffer.
-static INIT_ONCE ownUserOnce = INIT_ONCE_STATIC_INIT;
-static union {
+// A token's user as GetTokenInformation writes it: the SID lies inside the
+// buffer, so one is never copied.
+union TokenUserBuffer {
   TOKEN_USER user;
   BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-} ownUser;
+};
+
+// The service's own, read once.
+static INIT_ONCE ownUserOnce = INIT_ONCE_STATIC_INIT;
+static TokenUserBuffer ownUser;
 static bool ownUserKnown;
 
-// The token user of process into buffer; false when it cannot be read.
-static bool ReadTokenUser(HANDLE process, void* buffer, DWORD size) {
+// False when the process's token cannot be read.
+static bool ReadTokenUser(HANDLE process, TokenUserBuffer* buffer) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
   DWORD needed = 0;
-  bool read = GetTokenInformation(token, TokenUser, buffer, size, &needed) != 0;
+  bool read = GetTokenInformation(token, TokenUser, buffer->bytes, sizeof buffer->bytes, &needed) != 0;
   CloseHandle(token);
   return read;
 }
 
 static BOOL CALLBACK ReadOwnUser(INIT_ONCE*, void*, void**) {
-  ownUserKnown = ReadTokenUser(GetCurrentProcess(), ownUser.bytes, sizeof ownUser.bytes);
+  ownUserKnown = ReadTokenUser(GetCurrentProcess(), &ownUser);
   return TRUE;
 }
 
@@ -35,11 +39,8 @@ static SenderOwner OwnerOfProcess(DWORD pid) {
   if (pid == 0) return kSenderUnknown;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!process) return kSenderUnknown;
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } sender;
-  bool read = ReadTokenUser(process, sender.bytes, sizeof sender.bytes);
+  TokenUserBuffer sender;
+  bool read = ReadTokenUser(process, &sender);
   CloseHandle(process);
   if (!read) return kSenderUnknown;
   return EqualSid(sender.user.User.Sid, ownUser.user.User.Sid) ? kSenderOwnUser : kSenderOtherUser;
