@@ -16,8 +16,11 @@ static const wchar_t kMessageWindowClass[] = L"teldial-confirmations";
 static const UINT kAskMessage = WM_APP + 1;
 static const UINT kEndMessage = WM_APP + 2;
 static const UINT kFitMessage = WM_APP + 3;
-enum { kTimeoutTimer = 1, kCountdownTimer = 2 };
+enum { kTimeoutTimer = 1, kCountdownTimer = 2, kArmTimer = 3 };
 static const UINT kCountdownStepMs = 250;
+// "Call" waits this long after each number appears, so that an Enter or a
+// click meant for another window, or for the number it replaced, calls no one.
+static const UINT kArmDelayMs = 500;
 // The number's type, tried from the largest down until the number fits.
 static const int kLargestPoints = 20;
 static const int kSmallestPoints = 9;
@@ -44,6 +47,7 @@ static HWND dialog;
 static Question* waiting;
 static HFONT numberFont;
 static DWORD deadline;  // GetTickCount() when the waiting number times out
+static bool armed;      // "Call" is taken
 
 static void FreeQuestion(Question* question) {
   free(question->dialled);
@@ -247,14 +251,20 @@ static INT_PTR CALLBACK ConfirmationProcedure(HWND window, UINT message, WPARAM 
       return TRUE;
     case WM_COMMAND:
       // Enter and the default button, Esc and the close box.
-      if (LOWORD(wParam) == IDOK) Close(kConfirmationCalled);
+      if (LOWORD(wParam) == IDOK && armed) Close(kConfirmationCalled);
       if (LOWORD(wParam) == IDCANCEL) Close(kConfirmationCancelled);
       return TRUE;
     case WM_TIMER:
-      if (wParam == kTimeoutTimer)
+      if (wParam == kTimeoutTimer) {
         Close(kConfirmationTimedOut);
-      else
+      } else if (wParam == kArmTimer) {
+        KillTimer(window, kArmTimer);
+        armed = true;
+        EnableWindow(GetDlgItem(window, IDOK), TRUE);
+        SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDOK)), TRUE);
+      } else {
         ShowCountdown();
+      }
       return TRUE;
     case WM_DRAWITEM:
       if (wParam != IDC_CONFIRM_NUMBER) return FALSE;
@@ -292,12 +302,13 @@ static void Show(Question* question) {
   SetTimer(dialog, kTimeoutTimer, timeoutMs, nullptr);
   SetTimer(dialog, kCountdownTimer, kCountdownStepMs, nullptr);
   ShowCountdown();
+  armed = false;
+  EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
+  SetTimer(dialog, kArmTimer, kArmDelayMs, nullptr);
   if (opened) {
     PlaceNearNotificationArea();
     ShowWindow(dialog, SW_SHOWNORMAL);
   }
-  // A new number starts at "Call" again, whatever had the focus before.
-  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
   // Windows may refuse to bring it forward; it is on top all the same.
   SetForegroundWindow(dialog);
 }

@@ -3,7 +3,9 @@
 // near the notification area, the number as it will be dialled in large type
 // and the text as it arrived below; "Call" (the default, Enter) and "Cancel"
 // (Esc). It closes itself as cancelled after kConfirmationTimeoutMs. One number
-// waits at a time: a newer one replaces it. The window lives on a thread of its
+// waits at a time: a newer one replaces it. "Call" is taken only half a second
+// after a number appears (the button is disabled until then), so that a key
+// or click meant for something else does not dial it. The window lives on a thread of its
 // own, so the program's other threads never wait for the user.
 #include <stddef.h>
 
