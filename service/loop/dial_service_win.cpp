@@ -53,14 +53,16 @@ static ServiceHooks hooks;
 static bool confirmationsStarted;
 
 // Each kind of refusal is summarised on its own, so that a flood of one kind
-// cannot hide another.
+// cannot hide another: a number that cannot be dialled by its verdict, a
+// blocked one by its prefix.
 enum RefusalKind {
-  kRefusedNumber,
-  kRefusedBlocked,
   kRefusedFeatureCode,
   kRefusedTooMany,
   kRefusedSender,
-  kRefusalKinds
+  kRefusedUnconfirmable,
+  kRefusedNumber,  // + NumberVerdict
+  kRefusedBlocked = kRefusedNumber + kNumberWithoutUser + 1,  // + the prefix's place in the list
+  kRefusalKinds = kRefusedBlocked + kMaxBlockPrefixes
 };
 static RefusalTally refusals[kRefusalKinds];
 // While a run of refusals is counted, the serving thread looks this often
@@ -278,7 +280,7 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
                (unsigned long)number.position);
     else
       snprintf(reason, sizeof reason, "%s", DescribeNumberVerdict(number.verdict));
-    Refuse(kRefusedNumber, reason, kRejectAnswer, raw, length, service, client);
+    Refuse(RefusalKind(kRefusedNumber + number.verdict), reason, kRejectAnswer, raw, length, service, client);
     return;
   }
   DialForm form = ApplyDialingRules(rules, number.digits, dialled);
@@ -286,7 +288,9 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
   if (const char* prefix = FindBlockingPrefix(handling->blocked, number.digits, dialled, countryCode)) {
     char answer[sizeof "rejected: blocked by " + kMaxBlockPrefixLength];
     snprintf(answer, sizeof answer, "rejected: blocked by %s", prefix);
-    Refuse(kRefusedBlocked, answer + strlen("rejected: "), answer, raw, length, service, client);
+    size_t place = size_t(prefix - handling->blocked.prefixes[0]) / sizeof handling->blocked.prefixes[0];
+    RefusalKind kind = RefusalKind(kRefusedBlocked + place);
+    Refuse(kind, answer + strlen("rejected: "), answer, raw, length, service, client);
     return;
   }
   bool ask = client && handling->confirm;
@@ -299,7 +303,7 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
     ask = true;
   }
   if (ask && !ConfirmationsAvailable()) {
-    Refuse(kRefusedNumber, "the window that asks for confirmation cannot be shown", kRejectAnswer, raw, length,
+    Refuse(kRefusedUnconfirmable, "the window that asks for confirmation cannot be shown", kRejectAnswer, raw, length,
            service, client);
     return;
   }

@@ -232,12 +232,12 @@ TEST(DialServiceTray, AFloodOfNumbersIsRefusedAndLeavesTheLogAndTheProgramAsThey
           << "the window answers during the flood";
     }
   }
+  // The flood overflows the service's receive buffer: once its answers stop,
+  // it must still serve.
+  while (client.Receive() == "rejected: too many numbers at once") {
+  }
   client.Send(20136, "ping");
-  std::string answer;
-  // The answers to the flood come first; the pong after them says all were served.
-  do answer = client.Receive();
-  while (answer == "rejected: too many numbers at once");
-  EXPECT_EQ("pong", answer);
+  EXPECT_EQ("pong", client.Receive());
   // Of each 10 s of refusals, one is logged in full and the rest summed up in one line.
   size_t runs = 2 + size_t((GetTickCount64() - floodStart) / 10000);
   ProcessUse after = UseOf(tray.process);

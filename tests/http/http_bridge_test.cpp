@@ -85,7 +85,7 @@ TEST(HttpBridge, EachDigestFormIsAnswered) {
     SCOPED_TRACE(c.port);
     Record record;
     ServiceProcess service;
-    ASSERT_TRUE(service.Start(L"--port 20120 --count 1 --http \"" + std::wstring(c.scheme) + L"://127.0.0.1:" +
+    ASSERT_TRUE(service.Start(L"--port 20120 --count 1 --allow-codes --http \"" + std::wstring(c.scheme) + L"://127.0.0.1:" +
                               Port(c.port) + L"/dial?to={number}&x=1\" --http-user alice --http-password \"pa ss:w0rd\"" +
                               c.extra));
     ASSERT_EQ("dial-service: listening on 127.0.0.1:20120", service.FirstLine(10000));
@@ -233,7 +233,7 @@ TEST(HttpBridge, FiftyClicksInARowEachRequestedOnceInOrderWithoutLeaking) {
   std::wstring copy = std::wstring(temp) + std::wstring(name.begin(), name.end()) + L".exe";
   ASSERT_TRUE(CopyFileW(DialServicePath().c_str(), copy.c_str(), FALSE));
   ServiceProcess service;
-  ASSERT_TRUE(service.Start(L"--port 20000 --count 70 --http http://127.0.0.1:" + Port(kOpenPort) + L"/dial/{number}",
+  ASSERT_TRUE(service.Start(L"--port 20000 --count 70 --max-calls 0 --http http://127.0.0.1:" + Port(kOpenPort) + L"/dial/{number}",
                             copy));
   ASSERT_EQ("dial-service: listening on 127.0.0.1:20000", service.FirstLine(10000));
   std::wstring linuxFolder = LinuxProcessFolder(name);
