@@ -60,7 +60,9 @@ teldial_probe() {
   output=$("$program" 2>&1)
   status=$?
   rm -f "$program"
-  if [ "$status" -eq 42 ]; then
+  if [ "$status" -eq 42 ] && [ "$arch" = i686 ] && [ ! -x /usr/lib/wine/wine ]; then
+    verdict="the 32-bit Wine (wine32:i386) is not installed: scripts/setup could not get it"
+  elif [ "$status" -eq 42 ]; then
     verdict=yes
   else
     output=$(printf '%s' "$output" | tail -n 1 | sed 's/^.*: //')
@@ -79,7 +81,9 @@ teldial_machine_runs() {
 teldial_machine_why_not() {
   local variable="TELDIAL_RUNS_${1^^}"
   teldial_probe "$1"
-  if [ "$1" = i686 ]; then
+  if [ "$1" = i686 ] && [ "${!variable}" != "${!variable#the 32-bit Wine}" ]; then
+    echo "${!variable}"
+  elif [ "$1" = i686 ]; then
     echo "this machine executes no 32-bit x86 code: ${!variable}, so the 32-bit Wine cannot start"
   else
     echo "this machine executes no 64-bit x86 code: ${!variable}, so the 64-bit Wine cannot start"
