@@ -17,22 +17,23 @@ void Press(HWND window, int button) {
   PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(window, button)));
 }
 
+struct TextSearch {
+  const std::wstring* text;
+  bool found;
+};
+
+BOOL CALLBACK VisitChild(HWND child, LPARAM parameter) {
+  TextSearch* search = reinterpret_cast<TextSearch*>(parameter);
+  if (WindowText(child).find(*search->text) != std::wstring::npos) search->found = true;
+  return !search->found;
+}
+
 // Whether a child of window shows text, waiting up to timeoutMs.
 bool AwaitShown(HWND window, const std::wstring& text, DWORD timeoutMs) {
-  struct Search {
-    const std::wstring* text;
-    bool found;
-  } search = {&text, false};
+  TextSearch search = {&text, false};
   DWORD start = GetTickCount();
   do {
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM parameter) -> BOOL {
-          Search* s = reinterpret_cast<Search*>(parameter);
-          if (WindowText(child).find(*s->text) != std::wstring::npos) s->found = true;
-          return !s->found;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumChildWindows(window, VisitChild, reinterpret_cast<LPARAM>(&search));
     if (!search.found) Sleep(50);
   } while (!search.found && GetTickCount() - start < timeoutMs);
   return search.found;
