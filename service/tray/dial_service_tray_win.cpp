@@ -72,10 +72,15 @@ static const NumberSink kTraySink = {"tray", PrepareInFront, DeliverInFront, Bus
 
 static void Tell(const wchar_t* text, UINT type) { MessageBoxW(nullptr, text, kTitle, type | MB_SETFOREGROUND); }
 
+// The usage text alone is longer than any fixed buffer would be for long.
 static void TellUtf8(const char* text, UINT type) {
-  wchar_t wide[2048];
-  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 2048)) wcscpy(wide, L"?");
-  Tell(wide, type);
+  int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  wchar_t* wide = length > 0 ? static_cast<wchar_t*>(malloc(size_t(length) * sizeof(wchar_t))) : nullptr;
+  if (wide && MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, length))
+    Tell(wide, type);
+  else
+    Tell(L"?", type);
+  free(wide);
 }
 
 // The tooltip, also the hidden window's title, where tests and tools can read it.
@@ -414,7 +419,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   if (firstStart) startedWith->options.confirm = true;
   const ServiceOptions& options = startedWith->options;
   if (options.help) {
-    char usage[4096];
+    static char usage[8192];
     FormatUsage("dial-service-tray", usage, sizeof usage);
     TellUtf8(usage, MB_ICONINFORMATION);
     return 0;
