@@ -123,7 +123,7 @@ static const char kUsageFormat[] =
     "                  cancelled by itself after 20 s)\n"
     "  --block PREFIX  refuse numbers starting with PREFIX (digits, +, *, #), as\n"
     "                  dialled or as written; with --country, 0900 and +49900 alike;\n"
-    "                  may be repeated\n"
+    "                  may be repeated, or list several: --block \"0900,0137\"\n"
     "  --max-calls N/SECONDS  refuse numbers beyond N within SECONDS until SECONDS\n"
     "                  pass without one (default 5/10; 0: never)\n"
     "  --allow-codes   dial feature codes (numbers starting with * or #) without\n"

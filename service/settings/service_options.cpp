@@ -65,6 +65,27 @@ static bool ParseMaxCalls(const char16_t* text, unsigned* calls, unsigned* secon
   return true;
 }
 
+// --block takes one prefix or several separated by commas or blanks, the
+// way an installer's property gives a list on one settings line.
+static bool AddBlockPrefixes(BlockList* list, const char16_t* value, char* problem) {
+  const char16_t* at = value;
+  bool added = false;
+  for (;;) {
+    while (*at == u',' || *at == u' ') at++;
+    if (!*at) return added || AddBlockPrefix(list, u"", problem, kMaxOptionProblem);
+    size_t length = 0;
+    while (at[length] && at[length] != u',' && at[length] != u' ') length++;
+    // One character too many is enough for the refusal of a prefix too long.
+    char16_t prefix[kMaxBlockPrefixLength + 2];
+    size_t kept = length < kMaxBlockPrefixLength + 1 ? length : kMaxBlockPrefixLength + 1;
+    memcpy(prefix, at, kept * sizeof(char16_t));
+    prefix[kept] = 0;
+    if (!AddBlockPrefix(list, prefix, problem, kMaxOptionProblem)) return false;
+    added = true;
+    at += length;
+  }
+}
+
 // The options that take a value with its own check below.
 static const char16_t* const kCheckedValueOptions[] = {
     u"--port", u"--count", u"--http", u"--http-method", u"--http-header", u"--http-password-env",
@@ -324,7 +345,7 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
         accepted = RefuseWith(problem, kMaxOptionProblem, "--phone %s is none of %s", valueText, kPhoneKinds);
       phoneIndex = optionIndex;
     } else if (Equal(option, u"--block")) {
-      accepted = AddBlockPrefix(&options->blocked, value, problem, kMaxOptionProblem);
+      accepted = AddBlockPrefixes(&options->blocked, value, problem);
     } else if (Equal(option, u"--max-calls")) {
       if (maxCallsGiven)
         accepted = RefuseWith(problem, kMaxOptionProblem, "--max-calls is given twice");

@@ -35,6 +35,7 @@ TEST(CallGuard, BlockedPrefixesCatchEveryWayOfWritingANumber) {
       {{u"--country", u"49", u"--block", u"00"}, "+1 555 0100", "00"},
       {{u"--country", u"49", u"--block", u"00"}, "+49 30 1234567", ""},
       {{u"--block", u"+1"}, "001 555 0100", "+1"},
+      {{u"--country", u"49", u"--block", u"0137, 0900"}, "+49 900 1234567", "0900"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
