@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The Windows Installer package as an administrator rolls it out, on a clean
+# Wine prefix: a silent per-machine install with the settings as properties,
+# the files, the links, the machine-wide settings file and the logon start in
+# place, a tel: link reaching the installed service; then a silent removal that
+# leaves the registry and the folders as they were; then the release zip in the
+# same folder with `register.cmd /all`, whose links must be the package's, value
+# for value.
+#
+#   msi_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi) path/to/the release zip
+#
+# The i686 build runs in a 32-bit prefix, so both packages install into
+# C:\Program Files\teldial.
+set -uo pipefail
+export TELDIAL_ARCH=$1
+msi=$2
+zip=$3
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix"
+source "$(dirname "$0")/../../scripts/wine-env.sh" || exit 1
+service_pid=""
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+passes=0
+check() {  # description, expected, actual
+  if [ "$2" == "$3" ]; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    printf 'FAIL: %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
+  fi
+}
+winerun() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+reg_value() {  # key, value: the data of one REG_SZ value
+  winerun reg query "$1" /v "$2" | sed -n "s/^    $2    REG_SZ    //p"
+}
+
+drive_c="$WINEPREFIX/drive_c"
+folder_unix="$drive_c/Program Files/teldial"
+folder='C:\Program Files\teldial'
+settings_unix="$drive_c/ProgramData/teldial/dial-service.ini"
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+
+# What the package may touch, as text: all of HKLM\Software, and the trees
+# that hold the programs, the settings file and the Start menus. Wine's
+# msiexec leaves its own bookkeeping keys behind, empty (Windows has them from
+# the start); those go, an empty key of the package's stays.
+machine_state() {
+  winerun reg export 'HKLM\Software' "C:\\state.reg" /y >/dev/null
+  iconv -f UTF-16 -t UTF-8 "$drive_c/state.reg" | tr -d '\r' |
+    awk 'BEGIN { RS = ""; ORS = "\n\n" } !($0 !~ /\n/ && index($0, "\\Installer"))'
+  rm -f "$drive_c/state.reg"
+  (cd "$drive_c" && find "Program Files" ProgramData users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu | sort)
+}
+
+# The links register.cmd /all writes, as reg export shows them.
+links_state() {
+  local key
+  for key in Software\\Classes\\tel Software\\Classes\\callto Software\\Classes\\teldial.url \
+             Software\\teldial\\Capabilities; do
+    winerun reg export "HKLM\\$key" "C:\\links.reg" /y >/dev/null
+    iconv -f UTF-16 -t UTF-8 "$drive_c/links.reg" | tr -d '\r'
+    rm -f "$drive_c/links.reg"
+  done
+  winerun reg query 'HKLM\Software\RegisteredApplications' /v teldial
+}
+
+echo "== clean prefix"
+teldial_prepare_prefix || exit 1
+# As on any desk, another program starts at logon: its value, and the key the
+# package shares with it, stay.
+wine reg add "$run_key" /v other /d '"C:\Other\tray.exe"' /f </dev/null >/dev/null 2>&1
+wineserver -w
+cp "$msi" "$drive_c/teldial.msi"
+before=$(machine_state)
+
+echo "== msiexec /i with the administrator's properties"
+wine msiexec /i 'C:\teldial.msi' /qn PHONE=snom PHONE_ADDRESS=phone.example.com COUNTRY=49 AREA=5555 \
+  OUTSIDE=0 AUTOSTART=1 </dev/null >/dev/null 2>&1
+check "msiexec /i exit code" 0 "$?"
+for file in teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE; do
+  check "installed: $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
+done
+# Wine 8 puts a per-machine package's shortcut into the installing user's
+# Start menu; Windows into the all-users one.
+shortcuts=$(cd "$drive_c" &&
+  ls {ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/Start\ Menu/Programs/*.lnk 2>/dev/null)
+check "Start-menu shortcut" 1 "$(grep -c 'teldial dial service.lnk$' <<<"$shortcuts")"
+installed=$(machine_state)
+# The snapshot sees the installed package, so a leftover of it would show.
+check "the machine's state shows the package" 2 \
+  "$(grep -c -F -e '[HKEY_LOCAL_MACHINE\Software\teldial]' -e 'Program Files/teldial/teldial.exe' <<<"$installed")"
+# Only the properties given become lines, each once.
+check "machine-wide settings file" \
+  "$(printf '%s\n' '[dial-service]' area=5555 country=49 outside=0 phone-address=phone.example.com phone=snom)" \
+  "$(tr -d '\r' <"$settings_unix" 2>/dev/null | grep -v '^$' | LC_ALL=C sort)"
+check "AUTOSTART=1: the HKLM Run value" "\"$folder\\dial-service-tray.exe\"" \
+  "$(reg_value "$run_key" "teldial dial service")"
+package_links=$(links_state)
+
+echo "== a tel: link opened like a browser does, the installed service running"
+log="$work/service.log"
+: >"$log"
+wine "$folder_unix/dial-service.exe" --count 1 >"$log" 2>&1 </dev/null &
+service_pid=$!
+for _ in $(seq 1 100); do grep -q "listening on" "$log" && break; sleep 0.1; done
+wine start 'tel:0555501230' </dev/null >/dev/null 2>&1
+for _ in $(seq 1 150); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
+kill "$service_pid" 2>/dev/null
+service_pid=""
+sed 's/^/   service: /' "$log" | tr -d '\r'
+check "service received the number through the link" yes \
+  "$(grep -q -F 'number 0555501230' "$log" && echo yes || echo no)"
+# Only the machine-wide settings name a phone: without them the number would
+# go to the log alone.
+check "service dialled it with the machine-wide phone" yes \
+  "$(grep -q -F 'http 0555501230' "$log" && echo yes || echo no)"
+
+echo "== msiexec /x removes everything"
+wine msiexec /x 'C:\teldial.msi' /qn </dev/null >/dev/null 2>&1
+check "msiexec /x exit code" 0 "$?"
+wineserver -w
+after=$(machine_state)
+check "HKLM\\Software and the folders as before the install" "" \
+  "$(diff <(echo "$before") <(echo "$after"))"
+
+echo "== the release zip with register.cmd /all in the same folder"
+/usr/bin/python3 -m zipfile -e "$zip" "$work/zip"
+mkdir -p "$drive_c/Program Files"
+mv "$work/zip/"* "$folder_unix"
+(cd "$folder_unix" && wine cmd /c register.cmd /all </dev/null >/dev/null 2>&1)
+check "register.cmd /all exit code" 0 "$?"
+check "the package's links are register.cmd /all's" "$(links_state)" "$package_links"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
