@@ -15,61 +15,98 @@ endif()
 if(TELDIAL_ARCH STREQUAL x86_64)
   set(TELDIAL_MSI_ARCH x64)
   set(TELDIAL_MSI_TEMPLATE "x64$<SEMICOLON>1033")
+  set(teldial_registry_view 16)  # the 64-bit view, where the package writes
 else()
   set(TELDIAL_MSI_ARCH x86)
   set(TELDIAL_MSI_TEMPLATE "Intel$<SEMICOLON>1033")
+  set(teldial_registry_view 0)
 endif()
 set(TELDIAL_MSI_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
 set(TELDIAL_PACKAGE_MSI "${PROJECT_BINARY_DIR}/teldial-${TELDIAL_MSI_VERSION}-${TELDIAL_MSI_ARCH}.msi")
-# A new product code for each version and architecture, the same for every
-# build of it, so that two builds of one source give one package.
 set(teldial_upgrade_code 6F1C2B0E-4A51-4C7E-9B8E-2D7F3A5C9E41)
-string(UUID teldial_product_code NAMESPACE ${teldial_upgrade_code}
-       NAME "product ${TELDIAL_MSI_VERSION} ${TELDIAL_MSI_ARCH}" TYPE SHA1 UPPER)
-string(UUID teldial_package_code NAMESPACE ${teldial_upgrade_code}
-       NAME "package ${TELDIAL_MSI_VERSION} ${TELDIAL_MSI_ARCH}" TYPE SHA1 UPPER)
 
 # Each property an administrator may give becomes one line of the
 # machine-wide settings file, written only when it is given. A component's
 # condition must also hold on removal, or Wine's msiexec leaves it installed.
+# The value is also kept in the registry: the next version's package reads it
+# back (AppSearch, before the old version is removed) into SAVED_<PROPERTY>,
+# which stands in for a property not given again.
+math(EXPR teldial_raw_value "2 + ${teldial_registry_view}")
+set(teldial_secure_properties "WIX_DOWNGRADE_DETECTED$<SEMICOLON>WIX_UPGRADE_DETECTED")
 set(teldial_msi_queries
   "UPDATE `Component` SET `Condition` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\"' WHERE `Component` = 'AutoStart'"
   "CREATE TABLE `IniFile` (`IniFile` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL LOCALIZABLE, `DirProperty` CHAR(72), `Section` CHAR(96) NOT NULL LOCALIZABLE, `Key` CHAR(128) NOT NULL LOCALIZABLE, `Value` CHAR(255) NOT NULL LOCALIZABLE, `Action` SHORT NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `IniFile`)"
   "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('SettingsFile', 'MachineSettings', 'dial-service.ini', 'SETTINGSDIR', 2)"
   "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveIniValues', 3100)"
-  "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteIniValues', 5100)")
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteIniValues', 5100)"
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
+  "INSERT INTO `InstallUISequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)")
+set(teldial_sequence 51)
 foreach(setting PHONE:phone PHONE_ADDRESS:phone-address PHONE_HTTPS:phone-https COUNTRY:country AREA:area
         OUTSIDE:outside CONFIRM:confirm BLOCK:block)
   string(REPLACE ":" ";" setting "${setting}")
   list(GET setting 0 property)
   list(GET setting 1 key)
+  string(APPEND teldial_secure_properties "$<SEMICOLON>${property}")
   list(APPEND teldial_msi_queries
     "UPDATE `Component` SET `Condition` = '${property} OR REMOVE~=\"ALL\"' WHERE `Component` = 'Setting_${property}'"
-    "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('${key}', 'dial-service.ini', 'SETTINGSDIR', 'dial-service', '${key}', '[${property}]', 0, 'Setting_${property}')")
+    "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('${key}', 'dial-service.ini', 'SETTINGSDIR', 'dial-service', '${key}', '[${property}]', 0, 'Setting_${property}')"
+    "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('SAVED_${property}', 'Saved_${property}')"
+    "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) VALUES ('Saved_${property}', 2, 'Software\\teldial\\Settings', '${key}', ${teldial_raw_value})"
+    "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('Restore_${property}', 51, '${property}', '[SAVED_${property}]')"
+    "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('Restore_${property}', 'NOT ${property} AND SAVED_${property}', ${teldial_sequence})"
+    "INSERT INTO `InstallUISequence` (`Action`, `Condition`, `Sequence`) VALUES ('Restore_${property}', 'NOT ${property} AND SAVED_${property}', ${teldial_sequence})")
+  math(EXPR teldial_sequence "${teldial_sequence} + 1")
 endforeach()
-# wixl and msibuild write the time of the build into the package (and the
-# cabinet the files' times), and wixl a random revision: one fixed time and
-# the package code instead make two builds of one source byte-identical.
-set(teldial_fixed_time "2000-01-01 00:00:00")
+# AUTOSTART=1 kept the same way, read from the logon start it made.
+string(APPEND teldial_secure_properties "$<SEMICOLON>AUTOSTART")
+list(APPEND teldial_msi_queries
+  "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('SAVED_AUTOSTART', 'Saved_AUTOSTART')"
+  "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) VALUES ('Saved_AUTOSTART', 2, 'Software\\Microsoft\\Windows\\CurrentVersion\\Run', 'teldial dial service', ${teldial_raw_value})"
+  "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('Restore_AUTOSTART', 51, 'AUTOSTART', '1')"
+  "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('Restore_AUTOSTART', 'NOT AUTOSTART AND SAVED_AUTOSTART', ${teldial_sequence})"
+  "INSERT INTO `InstallUISequence` (`Action`, `Condition`, `Sequence`) VALUES ('Restore_AUTOSTART', 'NOT AUTOSTART AND SAVED_AUTOSTART', ${teldial_sequence})")
+# Properties that reach the installing service from a user's command line.
+list(APPEND teldial_msi_queries
+  "UPDATE `Property` SET `Value` = '${teldial_secure_properties}' WHERE `Property` = 'SecureCustomProperties'")
 set(teldial_msibuild_arguments)
 foreach(query IN LISTS teldial_msi_queries)
   list(APPEND teldial_msibuild_arguments -q "${query}")
 endforeach()
 
-add_custom_command(
-  OUTPUT "${TELDIAL_PACKAGE_MSI}"
-  COMMAND ${CMAKE_COMMAND} -E rm -f "${TELDIAL_PACKAGE_MSI}"
-  COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_TOUCH} -d "${teldial_fixed_time}" .
-          teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE
-  COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}"
-          ${TELDIAL_WIXL} -a ${TELDIAL_MSI_ARCH} -D Arch=${TELDIAL_MSI_ARCH} -D Version=${TELDIAL_MSI_VERSION}
-          -D ProductCode=${teldial_product_code} -D PackageCode=${teldial_package_code}
-          -o "${TELDIAL_PACKAGE_MSI}" "${PROJECT_SOURCE_DIR}/install/teldial.wxs"
-  COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}"
-          ${TELDIAL_MSIBUILD} "${TELDIAL_PACKAGE_MSI}" ${teldial_msibuild_arguments}
-  COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}" ${TELDIAL_MSIBUILD} "${TELDIAL_PACKAGE_MSI}"
-          -s teldial teldial "${TELDIAL_MSI_TEMPLATE}" "{${teldial_package_code}}"
-  DEPENDS "${TELDIAL_PACKAGE_ZIP}" "${PROJECT_SOURCE_DIR}/install/teldial.wxs" "${CMAKE_CURRENT_LIST_FILE}"
-  COMMENT "Building teldial-${TELDIAL_MSI_VERSION}-${TELDIAL_MSI_ARCH}.msi"
-  VERBATIM)
-add_custom_target(release-msi ALL DEPENDS "${TELDIAL_PACKAGE_MSI}")
+# wixl and msibuild write the time of the build into the package (and the
+# cabinet the files' times), and wixl a random revision: one fixed time and
+# the package code instead make two builds of one source byte-identical.
+set(teldial_fixed_time "2000-01-01 00:00:00")
+
+# The package of version at output. A new product code for each version and
+# architecture, the same for every build of it, so that two builds of one
+# source give one package.
+function(teldial_add_msi version output)
+  string(UUID product_code NAMESPACE ${teldial_upgrade_code}
+         NAME "product ${version} ${TELDIAL_MSI_ARCH}" TYPE SHA1 UPPER)
+  string(UUID package_code NAMESPACE ${teldial_upgrade_code}
+         NAME "package ${version} ${TELDIAL_MSI_ARCH}" TYPE SHA1 UPPER)
+  get_filename_component(name "${output}" NAME)
+  add_custom_command(
+    OUTPUT "${output}"
+    COMMAND ${CMAKE_COMMAND} -E rm -f "${output}"
+    COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_TOUCH} -d "${teldial_fixed_time}" .
+            teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE
+    COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}"
+            ${TELDIAL_WIXL} -a ${TELDIAL_MSI_ARCH} -D Arch=${TELDIAL_MSI_ARCH} -D Version=${version}
+            -D ProductCode=${product_code} -D PackageCode=${package_code}
+            -o "${output}" "${PROJECT_SOURCE_DIR}/install/teldial.wxs"
+    COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}" ${TELDIAL_MSIBUILD} "${output}" ${teldial_msibuild_arguments}
+    COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}" ${TELDIAL_MSIBUILD} "${output}"
+            -s teldial teldial "${TELDIAL_MSI_TEMPLATE}" "{${package_code}}"
+    DEPENDS "${TELDIAL_PACKAGE_ZIP}" "${PROJECT_SOURCE_DIR}/install/teldial.wxs" "${CMAKE_CURRENT_FUNCTION_LIST_FILE}"
+    COMMENT "Building ${name}"
+    VERBATIM)
+endfunction()
+
+teldial_add_msi(${TELDIAL_MSI_VERSION} "${TELDIAL_PACKAGE_MSI}")
+# The same package as an older version, which the tests upgrade from.
+set(TELDIAL_EARLIER_MSI "${PROJECT_BINARY_DIR}/tests/teldial-0.0.1-${TELDIAL_MSI_ARCH}-earlier.msi")
+teldial_add_msi(0.0.1 "${TELDIAL_EARLIER_MSI}")
+add_custom_target(release-msi ALL DEPENDS "${TELDIAL_PACKAGE_MSI}" "${TELDIAL_EARLIER_MSI}")

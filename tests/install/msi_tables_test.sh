@@ -2,8 +2,8 @@
 # The Windows Installer package read with msiinfo, without running it, so that
 # the 32-bit package is checked on a machine that cannot run it: per machine,
 # the architecture's folder, the programs, exactly the registry values that
-# register.cmd /all writes, the shortcut, and the conditions, ini lines and
-# removal that are added after wixl.
+# register.cmd /all writes, the shortcut, and the conditions, ini lines,
+# removal and remembered settings that are added after wixl.
 #
 #   msi_tables_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi)
 set -uo pipefail
@@ -27,9 +27,9 @@ expect() {  # table, the start of one of its rows (tab-separated)
   fi
 }
 if [ "$arch" = x86_64 ]; then
-  template="x64;1033" folder=ProgramFiles64Folder attributes=256 keyed=260
+  template="x64;1033" folder=ProgramFiles64Folder attributes=256 keyed=260 view=18
 else
-  template="Intel;1033" folder=ProgramFilesFolder attributes=0 keyed=4
+  template="Intel;1033" folder=ProgramFilesFolder attributes=0 keyed=4 view=2
 fi
 msiinfo suminfo "$msi" | grep -qxF "Template: $template" || { failures=$((failures + 1)); echo "FAIL: template is not $template"; }
 
@@ -46,6 +46,8 @@ rows=(
   "RemoveFile${t}SettingsFile${t}MachineSettings${t}dial-service.ini${t}SETTINGSDIR${t}2"
   "InstallExecuteSequence${t}WriteIniValues${t}${t}5100"
   "InstallExecuteSequence${t}RemoveIniValues${t}${t}3100"
+  "InstallExecuteSequence${t}Restore_AUTOSTART${t}NOT AUTOSTART AND SAVED_AUTOSTART${t}"
+  "CustomAction${t}Restore_AUTOSTART${t}51${t}AUTOSTART${t}1"
 )
 for file in teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE; do
   rows+=("File${t}$file")
@@ -68,6 +70,8 @@ for setting in PHONE:phone PHONE_ADDRESS:phone-address PHONE_HTTPS:phone-https C
                OUTSIDE:outside CONFIRM:confirm BLOCK:block; do
   property=${setting%%:*} key=${setting#*:}
   rows+=("IniFile${t}$key${t}dial-service.ini${t}SETTINGSDIR${t}dial-service${t}$key${t}[$property]${t}0${t}Setting_$property")
+  rows+=("RegLocator${t}Saved_$property${t}2${t}Software\\teldial\\Settings${t}$key${t}$view"
+         "CustomAction${t}Restore_$property${t}51${t}$property${t}[SAVED_$property]")
 done
 
 for row in "${rows[@]}"; do expect "${row%%$t*}" "${row#*$t}"; done

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Windows Installer package as an administrator rolls it out, on a clean
-# Wine prefix: a silent per-machine install with the settings as properties,
+# Wine prefix: an earlier version installed silently per machine with the
+# settings as properties, upgraded to this one without them (one product, the
+# settings kept),
 # the files, the links, the machine-wide settings file and the logon start in
 # place, a tel: link reaching the installed service; then a silent removal that
 # leaves the registry and the folders as they were; then the release zip in the
@@ -8,6 +10,7 @@
 # for value.
 #
 #   msi_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi) path/to/the release zip
+#               path/to/the same package as an earlier version
 #
 # The i686 build runs in a 32-bit prefix, so both packages install into
 # C:\Program Files\teldial.
@@ -15,6 +18,7 @@ set -uo pipefail
 export TELDIAL_ARCH=$1
 msi=$2
 zip=$3
+earlier=$4
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix"
@@ -79,12 +83,17 @@ teldial_prepare_prefix || exit 1
 wine reg add "$run_key" /v other /d '"C:\Other\tray.exe"' /f </dev/null >/dev/null 2>&1
 wineserver -w
 cp "$msi" "$drive_c/teldial.msi"
+cp "$earlier" "$drive_c/earlier.msi"
 before=$(machine_state)
 
-echo "== msiexec /i with the administrator's properties"
-wine msiexec /i 'C:\teldial.msi' /qn PHONE=snom PHONE_ADDRESS=phone.example.com COUNTRY=49 AREA=5555 \
+echo "== an earlier version with the administrator's properties, then this one without them"
+wine msiexec /i 'C:\earlier.msi' /qn PHONE=snom PHONE_ADDRESS=phone.example.com COUNTRY=49 AREA=5555 \
   OUTSIDE=0 AUTOSTART=1 </dev/null >/dev/null 2>&1
+check "msiexec /i of the earlier version: exit code" 0 "$?"
+wine msiexec /i 'C:\teldial.msi' /qn </dev/null >/dev/null 2>&1
 check "msiexec /i exit code" 0 "$?"
+check "one teldial installed after the upgrade" 1 \
+  "$(winerun reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c 'DisplayName    REG_SZ    teldial$')"
 for file in teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE; do
   check "installed: $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
 done
