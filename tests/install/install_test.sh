@@ -17,29 +17,7 @@ export TELDIAL_ARCH=$1
 zip=$2
 name=$(basename "$zip" .zip)
 
-work=$(mktemp -d)
-export WINEPREFIX="$work/prefix"
-source "$(dirname "$0")/../../scripts/wine-env.sh" || exit 1
-service_pid=""
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
-  wineserver -k >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-passes=0
-check() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    printf 'FAIL: %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
-  fi
-}
-
-winerun() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+source "$(dirname "$0")/clean_prefix.sh"
 
 # Runs one of the package's scripts from a prompt in its own folder, as a user
 # would; `cmd /c` with the whole path would take the & in it for a command

@@ -20,28 +20,8 @@ msi=$2
 zip=$3
 earlier=$4
 
-work=$(mktemp -d)
-export WINEPREFIX="$work/prefix"
-source "$(dirname "$0")/../../scripts/wine-env.sh" || exit 1
-service_pid=""
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
-  wineserver -k >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/clean_prefix.sh"
 
-failures=0
-passes=0
-check() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    printf 'FAIL: %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
-  fi
-}
-winerun() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 reg_value() {  # key, value: the data of one REG_SZ value
   winerun reg query "$1" /v "$2" | sed -n "s/^    $2    REG_SZ    //p"
 }
