@@ -25,3 +25,24 @@ check() {  # description, expected, actual
 }
 
 winerun() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+# Opens link the way a browser does (ShellExecute through `start`) while
+# folder's dial-service.exe serves one command; its log goes to $work/service.log
+# and, indented, to the output. False when the service does not start.
+open_link_with_service() {  # folder (Unix path), link
+  local log="$work/service.log"
+  : >"$log"
+  wine "$1/dial-service.exe" --count 1 >"$log" 2>&1 </dev/null &
+  service_pid=$!
+  for _ in $(seq 1 100); do grep -q "listening on" "$log" && break; sleep 0.1; done
+  if ! grep -q "listening on" "$log"; then
+    cat "$log"
+    echo "the dial service did not start"
+    return 1
+  fi
+  wine start "$2" </dev/null >/dev/null 2>&1
+  for _ in $(seq 1 150); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$service_pid" 2>/dev/null
+  service_pid=""
+  sed 's/^/   service: /' "$log" | tr -d '\r'
+}

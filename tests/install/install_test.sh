@@ -105,21 +105,8 @@ check "register.cmd /logon without options" "\"$folder\\dial-service-tray.exe\""
   "$(reg_value "$run_key" "teldial dial service")"
 
 echo "== a tel: link opened like a browser does"
+open_link_with_service "$folder_unix" 'tel:+49%205555%200123-0' || exit 1
 log="$work/service.log"
-: >"$log"
-wine "$folder_unix/dial-service.exe" --count 1 >"$log" 2>&1 </dev/null &
-service_pid=$!
-for _ in $(seq 1 100); do grep -q "listening on" "$log" && break; sleep 0.1; done
-if ! grep -q "listening on" "$log"; then
-  cat "$log"
-  echo "the dial service did not start"
-  exit 1
-fi
-wine start 'tel:+49%205555%200123-0' </dev/null >/dev/null 2>&1
-for _ in $(seq 1 150); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
-kill "$service_pid" 2>/dev/null
-service_pid=""
-sed 's/^/   service: /' "$log" | tr -d '\r'
 check "service received the raw number" yes "$(grep -q -F '+49%205555%200123-0' "$log" && echo yes || echo no)"
 check "service normalised it" yes "$(grep -q -F 'number +49555501230' "$log" && echo yes || echo no)"
 

@@ -95,16 +95,8 @@ check "AUTOSTART=1: the HKLM Run value" "\"$folder\\dial-service-tray.exe\"" \
 package_links=$(links_state)
 
 echo "== a tel: link opened like a browser does, the installed service running"
+open_link_with_service "$folder_unix" 'tel:0555501230' || exit 1
 log="$work/service.log"
-: >"$log"
-wine "$folder_unix/dial-service.exe" --count 1 >"$log" 2>&1 </dev/null &
-service_pid=$!
-for _ in $(seq 1 100); do grep -q "listening on" "$log" && break; sleep 0.1; done
-wine start 'tel:0555501230' </dev/null >/dev/null 2>&1
-for _ in $(seq 1 150); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
-kill "$service_pid" 2>/dev/null
-service_pid=""
-sed 's/^/   service: /' "$log" | tr -d '\r'
 check "service received the number through the link" yes \
   "$(grep -q -F 'number 0555501230' "$log" && echo yes || echo no)"
 # Only the machine-wide settings name a phone: without them the number would
