@@ -212,7 +212,7 @@ static void Refuse(RefusalKind kind, const char* reason, const char* answer, con
   bool logged = true;
   if (client) {
     RefusalSummary due;
-    logged = NoteRefusal(&refusals[kind], GetTickCount64(), &due);
+    logged = NoteRefusal(&refusals[kind], GetTickCount64(), 1, &due);
     LogRefusalSummary(due);
   }
   if (logged) {
@@ -378,23 +378,14 @@ static bool MayAnswer(const sockaddr_in& client, const ServiceOptions& options) 
   for (u_short port : refusedPorts)
     if (port == client.sin_port) return false;
   refusedPorts[nextRefused++ % kRememberedRefusals] = client.sin_port;
-  // Each of the first few ports within kRefusalSummaryMs gets its line; a
-  // program that sends from ever new ports is then summed up like any flood.
-  static unsigned long long runStart;
-  static unsigned portsLogged;
-  unsigned long long now = GetTickCount64();
-  if (now - runStart >= kRefusalSummaryMs) {
-    runStart = now;
-    portsLogged = 0;
-  }
-  if (++portsLogged > kRememberedRefusals) {
-    AcquireSRWLockExclusive(&handlingLock);
-    RefusalSummary due;
-    bool logged = NoteRefusal(&refusals[kRefusedSender], now, &due);
-    LogRefusalSummary(due);
-    ReleaseSRWLockExclusive(&handlingLock);
-    if (!logged) return false;
-  }
+  // Each of the first few ports of a run gets its line; a program that sends
+  // from ever new ports is then summed up like any flood.
+  AcquireSRWLockExclusive(&handlingLock);
+  RefusalSummary due;
+  bool logged = NoteRefusal(&refusals[kRefusedSender], GetTickCount64(), kRememberedRefusals, &due);
+  LogRefusalSummary(due);
+  ReleaseSRWLockExclusive(&handlingLock);
+  if (!logged) return false;
   const unsigned char* address = reinterpret_cast<const unsigned char*>(&client.sin_addr);
   LogLine("no answer to %u.%u.%u.%u:%u: %s", address[0], address[1], address[2], address[3],
           unsigned(ntohs(client.sin_port)),

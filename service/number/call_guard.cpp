@@ -154,15 +154,19 @@ BrakeVerdict NoteNumberArrival(CallBrake* brake, unsigned long long nowMs) {
   return kBrakeOpen;
 }
 
-bool NoteRefusal(RefusalTally* tally, unsigned long long nowMs, RefusalSummary* due) {
+bool NoteRefusal(RefusalTally* tally, unsigned long long nowMs, unsigned loggedInFull, RefusalSummary* due) {
   *due = RefusalSummary{0, 0};
   if (tally->active && Since(tally->firstMs, nowMs) < kRefusalSummaryMs) {
-    tally->count++;
     tally->lastMs = nowMs;
+    if (tally->logged < loggedInFull) {
+      tally->logged++;
+      return true;
+    }
+    tally->count++;
     return false;
   }
   if (tally->active) *due = RefusalSummary{tally->count, Since(tally->firstMs, tally->lastMs)};
-  *tally = RefusalTally{true, nowMs, 0, nowMs};
+  *tally = RefusalTally{true, nowMs, 0, nowMs, 1};
   return true;
 }
 

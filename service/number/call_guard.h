@@ -56,22 +56,25 @@ enum BrakeVerdict {
 };
 BrakeVerdict NoteNumberArrival(CallBrake* brake, unsigned long long nowMs);
 
-// Repeated refusals of one kind: the first is logged, the rest within
-// kRefusalSummaryMs counted, and the count logged once as a summary line.
+// Repeated refusals of one kind: the first few are logged, the rest within
+// kRefusalSummaryMs of the first counted, and the count logged once as a
+// summary line.
 const unsigned long long kRefusalSummaryMs = 10000;
 struct RefusalTally {
   bool active;
   unsigned long long firstMs;
   unsigned long count;  // refusals counted, not logged, since firstMs
   unsigned long long lastMs;  // the last refusal noted
+  unsigned long logged;       // refusals of this run logged in full
 };
 struct RefusalSummary {
   unsigned long count;       // 0: nothing to say
   unsigned long long spanMs; // from the logged refusal to the last counted one
 };
-// True when this refusal is to be logged in full. *due: the summary of the
-// run this refusal ends, to be logged first (count 0 when none).
-bool NoteRefusal(RefusalTally* tally, unsigned long long nowMs, RefusalSummary* due);
+// True when this refusal is to be logged in full: one of the first
+// loggedInFull (at least 1) of its run. *due: the summary of the run this
+// refusal ends, to be logged first (count 0 when none).
+bool NoteRefusal(RefusalTally* tally, unsigned long long nowMs, unsigned loggedInFull, RefusalSummary* due);
 // The summary of a run that has ended by time alone (count 0 when none); the
 // tally is then reset.
 RefusalSummary TakeEndedRefusals(RefusalTally* tally, unsigned long long nowMs);

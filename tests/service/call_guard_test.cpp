@@ -83,19 +83,25 @@ TEST(CallGuard, TheBrakeHoldsUntilAQuietWindow) {
 TEST(CallGuard, RepeatedRefusalsAreSummarised) {
   RefusalTally tally = {};
   RefusalSummary due;
-  EXPECT_TRUE(NoteRefusal(&tally, 1000, &due));
+  EXPECT_TRUE(NoteRefusal(&tally, 1000, 1, &due));
   EXPECT_EQ(0u, due.count);
-  for (unsigned long i = 0; i < 3412; i++) EXPECT_FALSE(NoteRefusal(&tally, 1000 + i * 2, &due));
+  for (unsigned long i = 0; i < 3412; i++) EXPECT_FALSE(NoteRefusal(&tally, 1000 + i * 2, 1, &due));
   EXPECT_EQ(0u, TakeEndedRefusals(&tally, 10999).count);
   RefusalSummary ended = TakeEndedRefusals(&tally, 11000);
   EXPECT_EQ(3412u, ended.count);
   EXPECT_EQ(0u, TakeEndedRefusals(&tally, 11000).count) << "a summary is taken once";
   // A run ended by the next refusal: its summary comes first.
-  EXPECT_TRUE(NoteRefusal(&tally, 20000, &due));
-  EXPECT_FALSE(NoteRefusal(&tally, 20400, &due));
-  EXPECT_TRUE(NoteRefusal(&tally, 30000, &due));
+  EXPECT_TRUE(NoteRefusal(&tally, 20000, 1, &due));
+  EXPECT_FALSE(NoteRefusal(&tally, 20400, 1, &due));
+  EXPECT_TRUE(NoteRefusal(&tally, 30000, 1, &due));
   EXPECT_EQ(1u, due.count);
   EXPECT_EQ(400u, due.spanMs);
+  // With more logged in full, only the rest of the run is counted.
+  tally = {};
+  EXPECT_TRUE(NoteRefusal(&tally, 40000, 2, &due));
+  EXPECT_TRUE(NoteRefusal(&tally, 40001, 2, &due));
+  EXPECT_FALSE(NoteRefusal(&tally, 40002, 2, &due));
+  EXPECT_EQ(1u, TakeEndedRefusals(&tally, 50000).count);
 
   const std::pair<RefusalSummary, const char*> texts[] = {
       {ended, "\xE2\x80\xA6 3,412 more like this in 7 s"},
