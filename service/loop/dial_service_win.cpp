@@ -204,10 +204,14 @@ static void LogRefusalSummary(const RefusalSummary& summary) {
   LogLine("%s", text);
 }
 
+// How a refusal answers the dialer: today's plain "rejected" for a number
+// that cannot be dialled, "rejected: <reason>" for one refused on purpose.
+enum RefusalAnswer { kAnswerRejected, kAnswerWithReason };
+
 // A refused number: answered each time, but of a run of refusals of one kind
 // from dialers only the first is logged and the rest are counted, so that a
 // flood cannot push the record of a real call out of the log.
-static void Refuse(RefusalKind kind, const char* reason, const char* answer, const char* raw, size_t length,
+static void Refuse(RefusalKind kind, const char* reason, RefusalAnswer answer, const char* raw, size_t length,
                    SOCKET service, const sockaddr_in* client) {
   bool logged = true;
   if (client) {
@@ -219,7 +223,13 @@ static void Refuse(RefusalKind kind, const char* reason, const char* answer, con
     LogArrival(raw, length, client);
     LogLine("rejected: %s", reason);
   }
-  if (client) Answer(service, *client, answer);
+  if (!client) return;
+  char text[128];
+  if (answer == kAnswerWithReason)
+    snprintf(text, sizeof text, "%s: %s", kRejectAnswer, reason);
+  else
+    snprintf(text, sizeof text, "%s", kRejectAnswer);
+  Answer(service, *client, text);
 }
 
 static void LogEndedRefusals() {
@@ -267,8 +277,7 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
     BrakeVerdict verdict = NoteNumberArrival(&brake, GetTickCount64());
     if (verdict == kBrakeEngaged && hooks.brakeEngaged) hooks.brakeEngaged();
     if (verdict != kBrakeOpen) {
-      Refuse(kRefusedTooMany, "too many numbers at once", "rejected: too many numbers at once", raw, length,
-             service, client);
+      Refuse(kRefusedTooMany, "too many numbers at once", kAnswerWithReason, raw, length, service, client);
       return;
     }
   }
@@ -280,30 +289,27 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
                (unsigned long)number.position);
     else
       snprintf(reason, sizeof reason, "%s", DescribeNumberVerdict(number.verdict));
-    Refuse(RefusalKind(kRefusedNumber + number.verdict), reason, kRejectAnswer, raw, length, service, client);
+    Refuse(RefusalKind(kRefusedNumber + number.verdict), reason, kAnswerRejected, raw, length, service, client);
     return;
   }
   DialForm form = ApplyDialingRules(rules, number.digits, dialled);
   const char* countryCode = rules.given & (1u << kRuleCountry) ? rules.digits[kRuleCountry] : "";
   if (const char* prefix = FindBlockingPrefix(handling->blocked, number.digits, dialled, countryCode)) {
-    char answer[sizeof "rejected: blocked by " + kMaxBlockPrefixLength];
-    snprintf(answer, sizeof answer, "rejected: blocked by %s", prefix);
+    snprintf(reason, sizeof reason, "blocked by %s", prefix);
     size_t place = size_t(prefix - handling->blocked.prefixes[0]) / sizeof handling->blocked.prefixes[0];
-    RefusalKind kind = RefusalKind(kRefusedBlocked + place);
-    Refuse(kind, answer + strlen("rejected: "), answer, raw, length, service, client);
+    Refuse(RefusalKind(kRefusedBlocked + place), reason, kAnswerWithReason, raw, length, service, client);
     return;
   }
   bool ask = client && handling->confirm;
   if (client && IsFeatureCode(number.digits) && !handling->allowCodes) {
     if (!handling->confirm && !hooks.askForFeatureCodes) {
-      Refuse(kRefusedFeatureCode, "a feature code needs confirmation", "rejected: a feature code needs confirmation",
-             raw, length, service, client);
+      Refuse(kRefusedFeatureCode, "a feature code needs confirmation", kAnswerWithReason, raw, length, service, client);
       return;
     }
     ask = true;
   }
   if (ask && !ConfirmationsAvailable()) {
-    Refuse(kRefusedUnconfirmable, "the window that asks for confirmation cannot be shown", kRejectAnswer, raw, length,
+    Refuse(kRefusedUnconfirmable, "the window that asks for confirmation cannot be shown", kAnswerRejected, raw, length,
            service, client);
     return;
   }
