@@ -3,17 +3,22 @@
 http.server per listening port, each port with its own behaviour, and every
 request recorded exactly as it came.
 
-    http_test_server.py --record FILE [--cert PEM --key PEM] --listen PORT:MODE ...
+    http_test_server.py --record FILE [--cert PEM --key PEM] --listen [HOST:]PORT:MODE ...
 
 Modes: basic (Basic authentication), digest (Digest, SHA-256 and MD5 offered,
 qop=auth), digest-md5 (MD5 only, qop=auth), digest-2617 (MD5 without qop),
 open (no authentication), status500, status-hostile (502 with a reason phrase
 of 300 bytes and more that holds C1 and bidirectional controls),
-slow (answers after 3 s), and each of
-them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
+slow (answers after 3 s), redirect (Basic, then 302 to
+http://127.0.0.2:18602/first), digest-unanswerable (401 offering Digest
+SHA-512-256 and Basic, whatever comes), endless-headers (a status line, then
+header lines until the client goes away), drip (one byte every 2 s, forever),
+digest-stale (Digest MD5 where a nonce serves two requests, then draws 401
+with stale=true and a new nonce), and each of them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
 MODE@USER names another user (basic@Polycom). Every path is accepted.
 
-Each request is appended to FILE as
+Each connection accepted is appended to FILE as "=== connection port=P",
+each request as
     === port=P mode=M answer=STATUS auth=VERDICT length=N
     <request line, header lines as received, empty line, body: N bytes>
 and "ready" goes to standard output once every port listens.
@@ -22,6 +27,7 @@ import argparse
 import base64
 import hashlib
 import http.server
+import itertools
 import os
 import re
 import ssl
@@ -41,6 +47,7 @@ HOSTILE_REASON = "Bad Gateway \u0081\u009d \u00c2\u0085\u00e2\u0080\u00ae" + "x"
 
 record_lock = threading.Lock()
 issued_nonces = set()
+nonce_uses = {}
 
 
 def record(path, port, mode, status, verdict, raw):
@@ -49,6 +56,11 @@ def record(path, port, mode, status, verdict, raw):
                   (port, mode.encode(), status, verdict.encode(), len(raw)))
         out.write(raw)
         out.write(b"\n")
+
+
+def record_connection(path, port):
+    with record_lock, open(path, "ab") as out:
+        out.write(b"=== connection port=%d\n" % port)
 
 
 def digest_params(header):
@@ -96,6 +108,10 @@ def make_handler(port, mode, record_path):
         def log_message(self, *args):
             pass
 
+        def setup(self):
+            record_connection(record_path, port)
+            super().setup()
+
         def handle_any(self):
             length = int(self.headers.get("Content-Length") or 0)
             body = self.rfile.read(length) if length else b""
@@ -103,15 +119,17 @@ def make_handler(port, mode, record_path):
             for name, value in self.headers.items():
                 raw += ("%s: %s\r\n" % (name, value)).encode("latin-1")
             raw += b"\r\n" + body
-            status, verdict, challenges = self.decide()
+            status, verdict, headers = self.decide()
             record(record_path, port, mode, status, verdict, raw)
             if plain_mode == "slow":
                 time.sleep(3)
             answer = b"dialling\n" if status == 200 else b"no\n"
             try:
+                if plain_mode in ("endless-headers", "drip"):
+                    self.answer_forever()
                 self.send_response(status, HOSTILE_REASON if plain_mode == "status-hostile" else None)
-                for challenge in challenges:
-                    self.send_header("WWW-Authenticate", challenge)
+                for name, value in headers:
+                    self.send_header(name, value)
                 self.send_header("Content-Type", "text/plain")
                 self.send_header("Content-Length", str(len(answer)))
                 self.end_headers()
@@ -119,40 +137,68 @@ def make_handler(port, mode, record_path):
             except OSError:
                 pass  # the client gave up (a time-out test)
 
+        def answer_forever(self):
+            """Until the client goes away: a status line and header lines, at
+            full speed (endless-headers) or one byte every 2 s (drip)."""
+            status, line = b"HTTP/1.1 200 OK\r\n", b"X-Filler: " + b"x" * 100 + b"\r\n"
+            if plain_mode == "endless-headers":
+                self.wfile.write(status)
+                while True:
+                    self.wfile.write(line)
+            for byte in itertools.chain(status, itertools.cycle(line)):
+                time.sleep(2)
+                self.wfile.write(bytes([byte]))
+
         def decide(self):
+            """The status, the verdict on the credentials and the headers to answer with."""
             authorization = self.headers.get("Authorization")
-            if plain_mode in ("open", "slow"):
+            if plain_mode in ("open", "slow", "endless-headers", "drip"):
                 return 200, "none", []
             if plain_mode == "status500":
                 return 500, "none", []
             if plain_mode == "status-hostile":
                 return 502, "none", []
-            if plain_mode == "basic":
+            if plain_mode in ("basic", "redirect"):
                 if authorization is None:
-                    return 401, "missing", ['Basic realm="%s"' % REALM]
+                    return 401, "missing", [("WWW-Authenticate", 'Basic realm="%s"' % REALM)]
                 expected = "Basic " + base64.b64encode(("%s:%s" % (user, PASSWORD)).encode()).decode()
+                if authorization == expected and plain_mode == "redirect":
+                    return 302, "valid", [("Location", "http://127.0.0.2:18602/first")]
                 if authorization == expected:
                     return 200, "valid", []
-                return 401, "bad-basic", ['Basic realm="%s"' % REALM]
+                return 401, "bad-basic", [("WWW-Authenticate", 'Basic realm="%s"' % REALM)]
+            nonce = base64.b64encode(os.urandom(18)).decode()
+            issued_nonces.add(nonce)
+            if plain_mode == "digest-unanswerable":
+                verdict = authorization.split(" ")[0].lower() if authorization else "missing"
+                return 401, verdict, [
+                    ("WWW-Authenticate", 'Digest realm="%s", qop="auth", algorithm=SHA-512-256, nonce="%s", '
+                                         'opaque="0paque"' % (REALM, nonce)),
+                    ("WWW-Authenticate", 'Basic realm="%s"' % REALM)]
+            stale = ""
             if authorization is not None:
                 verdict = check_digest(authorization, self.command, self.path)
+                if verdict == "valid" and plain_mode == "digest-stale":
+                    used = digest_params(authorization[7:])["nonce"]
+                    nonce_uses[used] = nonce_uses.get(used, 0) + 1
+                    if nonce_uses[used] > 2:
+                        verdict, stale = "stale", ", stale=true"
                 if verdict == "valid":
                     return 200, verdict, []
             else:
                 verdict = "missing"
-            nonce = base64.b64encode(os.urandom(18)).decode()
-            issued_nonces.add(nonce)
             if plain_mode == "digest-2617":
-                return 401, verdict, ['Digest realm="%s", nonce="%s", opaque="0paque"' % (REALM, nonce)]
+                return 401, verdict, [("WWW-Authenticate", 'Digest realm="%s", nonce="%s", opaque="0paque"' %
+                                       (REALM, nonce))]
             challenges = []
             if plain_mode == "digest":
                 challenges.append('Digest realm="%s", qop="auth", algorithm=SHA-256, nonce="%s", opaque="0paque"' %
                                   (REALM, nonce))
-            challenges.append('Digest realm="%s", qop="auth,auth-int", algorithm=MD5, nonce="%s", opaque="0paque"' %
-                              (REALM, nonce))
+            challenges.append('Digest realm="%s", qop="auth,auth-int", algorithm=MD5, nonce="%s", opaque="0paque"%s' %
+                              (REALM, nonce, stale))
             # A Basic offer too, which a client must not prefer over Digest.
             challenges.append('Basic realm="%s"' % REALM)
-            return 401, verdict, challenges
+            return 401, verdict, [("WWW-Authenticate", challenge) for challenge in challenges]
 
         do_GET = handle_any
         do_POST = handle_any
@@ -169,8 +215,8 @@ def main():
     args = parser.parse_args()
     servers = []
     for item in args.listen:
-        port, mode = item.split(":", 1)
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", int(port)), make_handler(int(port), mode, args.record))
+        host, port, mode = item.rsplit(":", 2) if item.count(":") == 2 else ["127.0.0.1"] + item.split(":", 1)
+        server = http.server.ThreadingHTTPServer((host, int(port)), make_handler(int(port), mode, args.record))
         server.daemon_threads = True
         if mode.startswith("tls-"):
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
