@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
-#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "http_record_win.h"
 #include "processes_win.h"
 #include "service_process_win.h"
+#include "service_usage_win.h"
 
 TEST(HttpBridge, BasicGetFromTheReadme) {
   Record record;
@@ -167,71 +167,11 @@ TEST(HttpBridge, FailuresAreLoggedAndTheServiceServesOn) {
   }
 }
 
-// What the service holds, seen from outside: its handles (from the system's
-// handle table) and the anonymous memory of its Linux process under Wine, read
-// from /proc through drive Z:. GetProcessMemoryInfo and GetProcessHandleCount
-// return zeros under Wine 8.
-struct Usage {
-  unsigned long handles;
-  unsigned long anonymousKb;
-};
-
-struct HandleEntry {
-  ULONG ownerProcessId;
-  UCHAR objectType;
-  UCHAR flags;
-  USHORT handle;
-  void* object;
-  ACCESS_MASK access;
-};
-
-unsigned long HandlesOf(DWORD processId) {
-  typedef LONG(WINAPI * QuerySystem)(ULONG, void*, ULONG, ULONG*);
-  auto query = reinterpret_cast<QuerySystem>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  const ULONG kSystemHandleInformation = 16;
-  std::vector<char> buffer(1 << 20);
-  ULONG needed = 0;
-  while (query(kSystemHandleInformation, buffer.data(), ULONG(buffer.size()), &needed) == LONG(0xC0000004))
-    buffer.resize(buffer.size() * 2);
-  ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-  const HandleEntry* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(void*));
-  unsigned long owned = 0;
-  for (ULONG i = 0; i < count; i++)
-    if (entries[i].ownerProcessId == processId) owned++;
-  return owned;
-}
-
-// The Linux process whose command line names program (a name no other process has).
-std::wstring LinuxProcessFolder(const std::string& program) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
-  if (search == INVALID_HANDLE_VALUE) return L"";
-  std::wstring folder;
-  do {
-    if (found.cFileName[0] < L'1' || found.cFileName[0] > L'9') continue;
-    std::wstring candidate = std::wstring(L"Z:\\proc\\") + found.cFileName;
-    if (ReadWholeFile(candidate + L"\\cmdline").find(program) != std::string::npos) folder = candidate;
-  } while (folder.empty() && FindNextFileW(search, &found));
-  FindClose(search);
-  return folder;
-}
-
-Usage UsageOf(HANDLE process, const std::wstring& linuxFolder) {
-  std::string status = ReadWholeFile(linuxFolder + L"\\status");
-  size_t at = status.find("RssAnon:");
-  unsigned long kb = at == std::string::npos ? 0 : strtoul(status.c_str() + at + 8, nullptr, 10);
-  return Usage{HandlesOf(GetProcessId(process)), kb};
-}
-
 TEST(HttpBridge, FiftyClicksInARowEachRequestedOnceInOrderWithoutLeaking) {
   Record record;
-  // A copy with a name of its own, so that its Linux process can be found.
-  wchar_t temp[MAX_PATH];
-  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-  std::string name = "dial-service-leak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
-  std::wstring copy = std::wstring(temp) + std::wstring(name.begin(), name.end()) + L".exe";
-  ASSERT_TRUE(CopyFileW(DialServicePath().c_str(), copy.c_str(), FALSE));
+  std::string name;
+  std::wstring copy = UniqueServiceCopy(&name);
+  ASSERT_NE(L"", copy);
   ServiceProcess service;
   ASSERT_TRUE(service.Start(L"--port 20000 --count 70 --max-calls 0 --http http://127.0.0.1:" + Port(kOpenPort) + L"/dial/{number}",
                             copy));

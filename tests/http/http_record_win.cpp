@@ -31,12 +31,18 @@ Record::Record() : start_(ReadRecordFile().size()) {}
 std::vector<Recorded> Record::Requests() {
   std::string text = ReadRecordFile().substr(start_);
   std::vector<Recorded> requests;
+  connections_.clear();
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) break;
     char mode[64] = {}, auth[64] = {};
     Recorded request = {};
     size_t length = 0;
+    if (sscanf(text.substr(at, end - at).c_str(), "=== connection port=%d", &request.port) == 1) {
+      connections_.push_back(request.port);
+      at = end + 1;
+      continue;
+    }
     if (sscanf(text.substr(at, end - at).c_str(), "=== port=%d mode=%63s answer=%d auth=%63s length=%zu",
                &request.port, mode, &request.answer, auth, &length) != 5 ||
         end + 1 + length > text.size())
@@ -47,6 +53,13 @@ std::vector<Recorded> Record::Requests() {
     at = end + 1 + length + 1;
   }
   return requests;
+}
+
+size_t Record::Connections(int port) {
+  Requests();
+  size_t count = 0;
+  for (int accepted : connections_) count += accepted == port;
+  return count;
 }
 
 std::vector<Recorded> Record::Await(size_t count, DWORD timeoutMs) {

@@ -22,6 +22,17 @@ const int kNothingPort = 18439;
 const int kTlsDigestPort = 18440;
 const int kTlsBasicPolycomPort = 18441;  // Basic for the user Polycom
 const int kHostileStatusPort = 18442;    // a long reason phrase with hidden controls
+const int kRedirectPort = 18443;         // Basic, then 302 to kOtherHostPort on 127.0.0.2
+const int kDigestUnanswerablePort = 18444;  // Digest SHA-512-256 and Basic offered
+const int kEndlessHeadersPort = 18445;
+const int kDripPort = 18446;             // one byte every 2 s
+const int kDigestStalePort = 18447;      // a nonce serves two requests, then is stale
+const int kTlsRedirectPort = 18448;
+const int kOtherHostPort = 18602;        // on 127.0.0.2: whatever arrives is recorded
+// The real servers; see servers/servers.sh.
+const int kApachePort = 18455;    // Digest MD5 (a nonce under /dial/stale lives 2 s)
+const int kLighttpdPort = 18456;  // Digest SHA-256
+const int kNginxPort = 18457;     // TLS, Basic
 
 struct Recorded {
   int port;
@@ -37,11 +48,13 @@ class Record {
  public:
   Record();
   std::vector<Recorded> Requests();
+  size_t Connections(int port);
   // Waits until count requests are recorded (or timeoutMs passed).
   std::vector<Recorded> Await(size_t count, DWORD timeoutMs);
 
  private:
   size_t start_;
+  std::vector<int> connections_;  // the port of each connection accepted, as Requests() last read them
 };
 
 std::string RequestLine(const Recorded& request);

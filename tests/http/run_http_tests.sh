@@ -29,7 +29,9 @@ mkfifo "$work/server-input"
   --key "$work/key.pem" --listen 18431:basic --listen 18432:digest --listen 18433:digest-md5 \
   --listen 18434:digest-2617 --listen 18435:status500 --listen 18436:slow --listen 18437:tls-open \
   --listen 18438:open --listen 18440:tls-digest --listen 18441:tls-basic@Polycom \
-  --listen 18442:status-hostile <"$work/server-input" >"$work/server.out" 2>&1 &
+  --listen 18442:status-hostile --listen 18443:redirect --listen 18444:digest-unanswerable \
+  --listen 18445:endless-headers --listen 18446:drip --listen 18447:digest-stale --listen 18448:tls-redirect \
+  --listen 127.0.0.2:18602:open <"$work/server-input" >"$work/server.out" 2>&1 &
 server_pid=$!
 exec 3>"$work/server-input"  # the server ends when this closes
 for _ in $(seq 1 100); do grep -q ready "$work/server.out" && break; sleep 0.1; done
