@@ -383,7 +383,13 @@ ReceiveResult ReceiveOnConnection(HttpConnection* connection, char* buffer, size
 
 bool ConnectionStaysUsable(HttpConnection* connection) {
   WSAResetEvent(connection->activity);
-  if (connection->plainLength || connection->incomingLength) return false;
+  if (connection->plainLength) return false;
+  if (connection->secure) {
+    // TLS has messages of its own after the handshake (TLS 1.3 session
+    // tickets), which are taken here; only data, an alert or the end count.
+    ConnectionFailure failure;
+    return Decrypt(connection, GetTickCount64(), &failure) == kReceiveTimedOut && !connection->plainLength;
+  }
   char probe;
   int peeked = recv(connection->socket, &probe, 1, MSG_PEEK);
   return peeked < 0 && WSAGetLastError() == WSAEWOULDBLOCK;
