@@ -216,9 +216,12 @@ TEST(HttpHardening, OneRequestPerClickAfterTheFirst) {
       {kNginxPort, L"/dial", L"pa ss:w0rd", 4, 0, "401 200 200 200 200"},
       {kApachePort, L"/dial", L"wrong", 4, 0, "401 401 401 401 401"},
       {kNginxPort, L"/dial", L"wrong", 4, 0, "401 401 401 401 401"},
-      // A nonce serves two requests; apache's under /dial/stale lives 2 s.
+      // A nonce serves two requests; apache's under /dial/stale lives 3 s.
       {kDigestStalePort, L"/dial", L"pa ss:w0rd", 4, 0, "401 200 200 401 200 200"},
-      {kApachePort, L"/dial/stale", L"pa ss:w0rd", 3, 3000, "401 200 200 401 200"},
+      {kApachePort, L"/dial/stale", L"pa ss:w0rd", 3, 4500, "401 200 200 401 200"},
+      // A kept nonce that turns out stale gets one fresh try, never more; a
+      // fresh one that does is not tried again.
+      {kDigestAlwaysStalePort, L"/dial", L"pa ss:w0rd", 3, 0, "401 401 401 401 401 401"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(Url(c.port, c.path) + L" " + c.password));

@@ -28,9 +28,10 @@ const int kEndlessHeadersPort = 18445;
 const int kDripPort = 18446;             // one byte every 2 s
 const int kDigestStalePort = 18447;      // a nonce serves two requests, then is stale
 const int kTlsRedirectPort = 18448;
+const int kDigestAlwaysStalePort = 18449;  // every nonce is stale once used
 const int kOtherHostPort = 18602;        // on 127.0.0.2: whatever arrives is recorded
 // The real servers; see servers/servers.sh.
-const int kApachePort = 18455;    // Digest MD5 (a nonce under /dial/stale lives 2 s)
+const int kApachePort = 18455;    // Digest MD5 (a nonce under /dial/stale lives 3 s)
 const int kLighttpdPort = 18456;  // Digest SHA-256
 const int kNginxPort = 18457;     // TLS, Basic
 

@@ -14,7 +14,8 @@ http://127.0.0.2:18602/first), digest-unanswerable (401 offering Digest
 SHA-512-256 and Basic, whatever comes), endless-headers (a status line, then
 header lines until the client goes away), drip (one byte every 2 s, forever),
 digest-stale (Digest MD5 where a nonce serves two requests, then draws 401
-with stale=true and a new nonce), and each of them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
+with stale=true and a new nonce), digest-stale-always (where it serves
+none), and each of them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
 MODE@USER names another user (basic@Polycom). Every path is accepted.
 
 Each connection accepted is appended to FILE as "=== connection port=P",
@@ -178,10 +179,10 @@ def make_handler(port, mode, record_path):
             stale = ""
             if authorization is not None:
                 verdict = check_digest(authorization, self.command, self.path)
-                if verdict == "valid" and plain_mode == "digest-stale":
+                if verdict == "valid" and plain_mode.startswith("digest-stale"):
                     used = digest_params(authorization[7:])["nonce"]
                     nonce_uses[used] = nonce_uses.get(used, 0) + 1
-                    if nonce_uses[used] > 2:
+                    if nonce_uses[used] > (0 if plain_mode == "digest-stale-always" else 2):
                         verdict, stale = "stale", ", stale=true"
                 if verdict == "valid":
                     return 200, verdict, []

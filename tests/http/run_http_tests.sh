@@ -31,6 +31,7 @@ mkfifo "$work/server-input"
   --listen 18438:open --listen 18440:tls-digest --listen 18441:tls-basic@Polycom \
   --listen 18442:status-hostile --listen 18443:redirect --listen 18444:digest-unanswerable \
   --listen 18445:endless-headers --listen 18446:drip --listen 18447:digest-stale --listen 18448:tls-redirect \
+  --listen 18449:digest-stale-always \
   --listen 127.0.0.2:18602:open <"$work/server-input" >"$work/server.out" 2>&1 &
 server_pid=$!
 exec 3>"$work/server-input"  # the server ends when this closes

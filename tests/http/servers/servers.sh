@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real web servers of the HTTP tests, run as this script's own processes
 # on 127.0.0.1, each with its files (configuration, pid, logs) in DIR/NAME:
-#   apache    18455  Digest MD5, qop=auth (a nonce under /dial/stale lives 2 s)
+#   apache    18455  Digest MD5, qop=auth (a nonce under /dial/stale lives 3 s)
 #   lighttpd  18456  Digest SHA-256, qop=auth
 #   nginx     18457  TLS (a self-signed certificate for 127.0.0.1), Basic
 # User alice, password "pa ss:w0rd", realm phone@example.org. Every path
