@@ -28,6 +28,7 @@ struct HttpRequester {
   const HttpOptions* http;
   HttpConnection* connection;
   ServerAuth auth;
+  bool reachedServer;  // by the last request
   char* host;         // the Host header's value
   char* headerLines;  // every --http-header, each ended by CRLF
   char* userUtf8;
@@ -66,6 +67,8 @@ static bool Connect(HttpRequester* requester, unsigned long long deadline, Conne
                          failure);
   return requester->connection != nullptr;
 }
+
+bool LastRequestReachedServer(const HttpRequester* requester) { return requester->reachedServer; }
 
 bool WarmHttpConnection(HttpRequester* requester) {
   if (HttpConnectionOpen(requester)) return true;
@@ -339,6 +342,7 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
   unsigned long long start = GetTickCount64();
   unsigned long long deadline = start + requester->http->timeoutMs;
   size_t bodyLength = 0;
+  requester->reachedServer = false;
   if (!ExpandRequest(requester, dialled, &bodyLength, outcome, size)) return false;
   Exchange exchange;
   const char* authorization = UpFront(requester);
@@ -350,6 +354,7 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
   else if (exchange.end == kAnswered && authorization)
     NoteTakenCredentials(requester, exchange.answer);
   unsigned long long spent = GetTickCount64() - start;
+  requester->reachedServer = exchange.end != kNotSent;
   switch (exchange.end) {
     case kNotSent:
       // Winsock errors read best in decimal, SSPI and certificate ones in hex.

@@ -53,7 +53,7 @@ static bool TakeJob(Job* job, bool* stop) {
 }
 
 // The connection is opened right away and again whenever it is dropped after
-// it carried a request; otherwise (the phone cannot be reached, or it closes
+// it carried a request to the server; otherwise (the phone cannot be reached, or it closes
 // unused connections) at most once per kReconnectSpacingMs.
 static DWORD WINAPI Work(void*) {
   unsigned long long nextConnect = 0;
@@ -65,7 +65,7 @@ static DWORD WINAPI Work(void*) {
       char outcome[kMaxOutcome];
       RequestDialledNumber(requester, job.number, outcome, sizeof outcome);
       LogLine("%s", outcome);
-      carriedRequest = true;
+      carriedRequest = LastRequestReachedServer(requester);
       continue;
     }
     if (stop) break;
