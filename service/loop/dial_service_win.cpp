@@ -456,7 +456,12 @@ int StartService(const ServiceOptions& options, const NumberSink& chosen, int* p
 
 void SetServiceHooks(const ServiceHooks& chosen) { hooks = chosen; }
 
-int ServeDialRequests(const ServiceOptions& options) { return Serve(serviceSocket, options); }
+int ServeDialRequests(const ServiceOptions& options) {
+  AcquireSRWLockShared(&handlingLock);
+  sink->started();
+  ReleaseSRWLockShared(&handlingLock);
+  return Serve(serviceSocket, options);
+}
 
 void StopService() {
   InterlockedExchange(&stopRequested, 1);
@@ -487,6 +492,7 @@ int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& chose
     handling = &options;
     rules = options.rules;
     InitCallBrake(&brake, options.maxCalls, options.maxCallsSeconds);
+    sink->started();
   }
   ReleaseSRWLockExclusive(&handlingLock);
   // A sink that is busy now wants its checks, which a blocking receive would hold up.

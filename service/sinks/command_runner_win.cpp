@@ -129,6 +129,8 @@ static int PrepareProgramSink(const SinkOptions& options) {
   return 1;
 }
 
+static void SayNothing() {}
+
 static void FinishProgramSink(unsigned long timeoutMs) {
   FinishDialCommands(timeoutMs);
   preparedCommand = nullptr;
@@ -136,4 +138,4 @@ static void FinishProgramSink(unsigned long timeoutMs) {
 }
 
 const NumberSink kProgramSink = {"program",          PrepareProgramSink, RunDialCommand, DialCommandsRunning,
-                                 CheckDialCommands, FinishProgramSink};
+                                 CheckDialCommands, FinishProgramSink,  SayNothing};

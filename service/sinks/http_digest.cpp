@@ -87,6 +87,8 @@ bool ParseDigestChallenge(const char* header, DigestChallenge* challenge) {
     } else if (EqualIgnoringCase(name, nameLength, "opaque")) {
       strcpy(challenge->opaque, value);
       challenge->opaqueGiven = true;
+    } else if (EqualIgnoringCase(name, nameLength, "stale")) {
+      challenge->stale = EqualIgnoringCase(value, strlen(value), "true");
     } else if (EqualIgnoringCase(name, nameLength, "qop")) {
       qopGiven = true;
       challenge->qopAuth = ListHolds(value, "auth");
@@ -98,6 +100,7 @@ bool ParseDigestChallenge(const char* header, DigestChallenge* challenge) {
       } else if (EqualIgnoringCase(value, length, "SHA-256") || EqualIgnoringCase(value, length, "SHA-256-sess")) {
         challenge->algorithm = kDigestSha256;
       } else {
+        snprintf(challenge->refusedAlgorithm, sizeof challenge->refusedAlgorithm, "%s", value);
         return false;
       }
       challenge->session = length > 5 && EqualIgnoringCase(value + length - 5, 5, "-sess");
@@ -180,4 +183,18 @@ size_t BuildDigestAuthorization(const DigestChallenge& challenge, const DigestAn
   if (challenge.opaqueGiven) append(", opaque=\"%s\"", challenge.opaque);
   if (length < 0 || size_t(length) >= size) return 0;
   return size_t(length);
+}
+
+bool FindDigestParameter(const char* list, const char* name, char* value) {
+  const char* text = list;
+  for (;;) {
+    while (IsBlank(*text) || *text == ',') text++;
+    if (!*text) return false;
+    const char* found;
+    size_t foundLength;
+    bool fits;
+    text = ReadParameter(text, &found, &foundLength, value, &fits);
+    if (!text) return false;
+    if (fits && EqualIgnoringCase(found, foundLength, name)) return true;
+  }
 }

@@ -15,15 +15,22 @@ struct DigestChallenge {
   bool algorithmGiven;  // echoed back only when the server named it
   bool qopAuth;        // the server offers qop=auth; without, the RFC 2617 form
   bool opaqueGiven;
+  bool stale;          // the nonce expired, the credentials were right
+  char refusedAlgorithm[32];  // an algorithm not answered here, as named (cut)
   char realm[kMaxDigestValue];
   char nonce[kMaxDigestValue];
   char opaque[kMaxDigestValue];
 };
 
 // Reads one challenge, "Digest realm=..., nonce=..., ...". False for another
-// scheme, a missing realm or nonce, an algorithm other than the four known, or
-// a qop list without "auth" (auth-int would need the body hashed twice over).
+// scheme, a missing realm or nonce, an algorithm other than the four known
+// (named in refusedAlgorithm), or a qop list without "auth" (auth-int would
+// need the body hashed twice over).
 bool ParseDigestChallenge(const char* header, DigestChallenge* challenge);
+
+// The value of the parameter name in a list such as Authentication-Info's
+// ("nextnonce=\"...\", qop=auth"), unquoted into value (kMaxDigestValue bytes).
+bool FindDigestParameter(const char* list, const char* name, char* value);
 
 // Writes the lower-case hex hash of length bytes of data and a 0 into hex (at
 // least 65 bytes); false when hashing failed.

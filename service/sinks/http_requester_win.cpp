@@ -1,9 +1,6 @@
-// Basic authentication is WinHTTP's own; Digest is answered here, because
-// WinHTTP under Wine does not.
 #include "service/sinks/http_requester_win.h"
 
 #include <windows.h>
-#include <winhttp.h>
 #include <winsock2.h>
 
 #include <stdio.h>
@@ -12,31 +9,38 @@
 
 #include "service/number/log_text.h"
 #include "service/number/service_text.h"
+#include "service/sinks/base64.h"
 #include "service/sinks/digest_hash_win.h"
-#include "service/sinks/http_digest.h"
+#include "service/sinks/http_auth.h"
+#include "service/sinks/http_connection_win.h"
+#include "service/sinks/http_wire.h"
 #include "service/sinks/password_protection_win.h"
 #include "service/sinks/phone_presets.h"
 
 static const size_t kMaxPath = 8192;
 static const size_t kMaxBody = 65536;
-static const size_t kMaxChallenge = 4096;
+// A path unit may become up to three UTF-8 bytes, each percent-encoded.
+static const size_t kMaxTarget = 9 * kMaxPath + 1;
+static const size_t kMaxAuthorization = 4096;
+static const size_t kMaxOffer = 4096;
 
 struct HttpRequester {
   const HttpOptions* http;
-  HINTERNET session;
-  HINTERNET connection;
-  wchar_t* headerBlock;  // every header, each ended by CRLF; null without any
+  HttpConnection* connection;
+  ServerAuth auth;
+  char* host;         // the Host header's value
+  char* headerLines;  // every --http-header, each ended by CRLF
   char* userUtf8;
   char* passwordUtf8;
-  wchar_t* password;     // null when no source gives one
-  DWORD secureFailure;   // what WinHTTP reported about the last certificate
+  wchar_t* password;  // null when no source gives one
   char16_t path[kMaxPath];
   char16_t bodyText[kMaxBody];
   char body[3 * kMaxBody];
-  wchar_t challenge[kMaxChallenge];
-  char challengeUtf8[3 * kMaxChallenge];
-  char authorization[4 * kMaxChallenge];
-  wchar_t authorizationLine[4 * kMaxChallenge];
+  char target[kMaxTarget];
+  char authorization[kMaxAuthorization];
+  char offer[kMaxOffer];
+  char head[kMaxAnswerHeadBytes];
+  char scratch[16384];
 };
 
 static const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -48,273 +52,368 @@ static char* Utf8FromWide(const wchar_t* text) {
   return utf8;
 }
 
+static unsigned long long DeadlineAfter(unsigned long timeoutMs) { return GetTickCount64() + timeoutMs; }
 
-// Why a request failed, in words a user can act on.
-static const char* DescribeWinHttpError(DWORD error) {
-  switch (error) {
-    case ERROR_WINHTTP_TIMEOUT:
-    case WSAETIMEDOUT:  // what Wine reports
-      return "the server did not answer within --http-timeout";
-    case ERROR_WINHTTP_CANNOT_CONNECT: return "the server cannot be reached (nothing listens there)";
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "the host name is not known";
-    case ERROR_WINHTTP_CONNECTION_ERROR: return "the connection broke off";
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "the answer is not HTTP";
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      return "the server's certificate is not trusted (--http-insecure accepts a phone's self-signed certificate)";
-    // Wine reports an untrusted certificate this way.
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      return "no secure connection could be agreed: an untrusted certificate or no common TLS version "
-             "(--http-insecure accepts a phone's self-signed certificate)";
-    case ERROR_WINHTTP_REDIRECT_FAILED: return "a redirection could not be followed";
-    default: return "WinHTTP failed";
-  }
+static void DropConnection(HttpRequester* requester) {
+  CloseHttpConnection(requester->connection);
+  requester->connection = nullptr;
 }
 
-// The response body is read and dropped, so that a request can be sent again.
-static void DrainResponse(HINTERNET request) {
-  char scratch[4096];
-  DWORD available = 0;
-  while (WinHttpQueryDataAvailable(request, &available) && available > 0) {
-    DWORD got = 0;
-    if (!WinHttpReadData(request, scratch, available < sizeof scratch ? available : sizeof scratch, &got) || !got)
-      break;
-  }
-}
-
-static DWORD StatusCode(HINTERNET request) {
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                      &status, &size, WINHTTP_NO_HEADER_INDEX);
-  return status;
-}
-
-// The server's reason phrase as one short line of log text (kMaxFormattedTextSize bytes).
-static void StatusText(HINTERNET request, char* text, size_t size) {
-  text[0] = 0;
-  DWORD bytes = 0;
-  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                      &bytes, WINHTTP_NO_HEADER_INDEX);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || !bytes) return;
-  wchar_t* wide = static_cast<wchar_t*>(malloc(bytes + sizeof(wchar_t)));
-  char* utf8 = nullptr;
-  int units = 0, length = 0;
-  if (wide && WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, wide, &bytes,
-                                  WINHTTP_NO_HEADER_INDEX)) {
-    units = int(bytes / sizeof(wchar_t));
-    length = units ? WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr) : 0;
-    utf8 = length > 0 ? static_cast<char*>(malloc(size_t(length))) : nullptr;
-  }
-  if (utf8 && WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, length, nullptr, nullptr) == length)
-    FormatTextForLog(utf8, size_t(length), text, size);
-  free(utf8);
-  free(wide);
-}
-
-enum Challenge { kChallengeNone, kChallengeBasic, kChallengeDigest };
-
-// The strongest challenge the 401 offers: Digest with SHA-256, Digest with
-// MD5, then Basic.
-static Challenge ChooseChallenge(HttpRequester* requester, HINTERNET request, DigestChallenge* digest) {
-  Challenge chosen = kChallengeNone;
-  char* text = requester->challengeUtf8;
-  for (DWORD index = 0;;) {
-    DWORD bytes = sizeof requester->challenge;
-    DWORD before = index;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_WWW_AUTHENTICATE, WINHTTP_HEADER_NAME_BY_INDEX,
-                             requester->challenge, &bytes, &index))
-      break;
-    if (index == before) index++;
-    if (!WideCharToMultiByte(CP_UTF8, 0, requester->challenge, -1, text, sizeof requester->challengeUtf8, nullptr,
-                             nullptr))
-      continue;
-    DigestChallenge offered;
-    if (ParseDigestChallenge(text, &offered)) {
-      if (chosen != kChallengeDigest || (offered.algorithm == kDigestSha256 && digest->algorithm != kDigestSha256)) {
-        *digest = offered;
-        chosen = kChallengeDigest;
-      }
-    } else if (chosen == kChallengeNone && _strnicmp(text, "Basic", 5) == 0 && (text[5] == ' ' || !text[5])) {
-      chosen = kChallengeBasic;
-    }
-  }
-  return chosen;
-}
-
-// The request's context value is its requester.
-static void CALLBACK NoteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD length) {
-  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && information && length >= sizeof(DWORD))
-    reinterpret_cast<HttpRequester*>(context)->secureFailure = *static_cast<DWORD*>(information);
-}
-
-static HINTERNET OpenRequest(HttpRequester* requester) {
+static bool Connect(HttpRequester* requester, unsigned long long deadline, ConnectionFailure* failure) {
   const HttpOptions& http = *requester->http;
-  HINTERNET request = WinHttpOpenRequest(requester->connection, http.post ? L"POST" : L"GET", Wide(requester->path),
-                                         nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                         http.target.secure ? WINHTTP_FLAG_SECURE : 0);
-  if (!request) return nullptr;
-  int timeout = int(http.timeoutMs);
-  WinHttpSetTimeouts(request, timeout, timeout, timeout, timeout);
-  // WinHttpReceiveResponse has a limit of its own (90 s by default).
-  DWORD responseTimeout = http.timeoutMs;
-  WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
-  requester->secureFailure = 0;
-  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(requester);
-  WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-  WinHttpSetStatusCallback(request, NoteSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-  if (http.insecure) {
-    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
-                  SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
-    WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
-  }
-  if (requester->headerBlock)
-    WinHttpAddRequestHeaders(request, requester->headerBlock, DWORD(-1), WINHTTP_ADDREQ_FLAG_ADD);
-  return request;
+  requester->connection =
+      OpenHttpConnection(Wide(http.target.host), http.target.port, http.target.secure, http.insecure, deadline,
+                         failure);
+  return requester->connection != nullptr;
 }
 
-static bool Send(HttpRequester* requester, HINTERNET request, size_t bodyLength) {
-  bool post = requester->http->post;
-  void* data = post ? requester->body : WINHTTP_NO_REQUEST_DATA;
-  DWORD length = post ? DWORD(bodyLength) : 0;
-  return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0) &&
-         WinHttpReceiveResponse(request, nullptr);
+bool WarmHttpConnection(HttpRequester* requester) {
+  if (HttpConnectionOpen(requester)) return true;
+  ConnectionFailure failure;
+  return Connect(requester, DeadlineAfter(requester->http->timeoutMs), &failure);
 }
 
-static bool BuildDigestLine(HttpRequester* requester, const DigestChallenge& digest) {
-  char cnonce[33];
-  char* uri = Utf8FromWide(Wide(requester->path));
-  bool built = false;
-  if (uri && RandomHex(16, cnonce)) {
-    DigestAnswer answer = {requester->userUtf8, requester->passwordUtf8, requester->http->post ? "POST" : "GET", uri,
-                           cnonce, 1};
-    static const char kPrefix[] = "Authorization: ";
-    char* authorization = requester->authorization;
-    strcpy(authorization, kPrefix);
-    built = BuildDigestAuthorization(digest, answer, DigestHashHex, authorization + sizeof kPrefix - 1,
-                                     sizeof requester->authorization - sizeof kPrefix) > 0;
-  }
-  free(uri);
-  return built && MultiByteToWideChar(CP_UTF8, 0, requester->authorization, -1, requester->authorizationLine,
-                                      int(sizeof requester->authorizationLine / sizeof(wchar_t))) > 0;
+HANDLE HttpConnectionActivity(HttpRequester* requester) {
+  return requester->connection ? ConnectionActivity(requester->connection) : nullptr;
 }
 
-// Answers a 401 once with the credentials; false with the WinHTTP error set
-// when sending again failed. *answered tells whether there was a scheme to answer.
-static bool Authenticate(HttpRequester* requester, HINTERNET request, size_t bodyLength, bool* answered,
-                         const char** refusal) {
-  DigestChallenge digest;
-  Challenge challenge = ChooseChallenge(requester, request, &digest);
-  *answered = false;
-  if (challenge == kChallengeNone) {
-    *refusal = "the server asks for neither Basic nor Digest authentication";
-    return true;
-  }
-  DrainResponse(request);
-  if (challenge == kChallengeBasic) {
-    if (!WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC,
-                               Wide(requester->http->user), requester->password, nullptr))
-      return false;
-  } else {
-    if (!BuildDigestLine(requester, digest)) {
-      *refusal = "the Digest challenge cannot be answered";
-      return true;
+bool HttpConnectionOpen(HttpRequester* requester) {
+  if (requester->connection && !ConnectionStaysUsable(requester->connection)) DropConnection(requester);
+  return requester->connection != nullptr;
+}
+
+enum ExchangeEnd {
+  kAnswered,  // head holds the answer's head
+  kNotSent,
+  kNoAnswer,  // the deadline passed after the request left
+  kBrokenAnswer,
+};
+
+struct Exchange {
+  ExchangeEnd end;
+  AnswerHead answer;
+  ConnectionFailure failure;
+  const char* broken;  // what was wrong with the answer
+};
+
+static ExchangeEnd EndExchange(Exchange* exchange, ExchangeEnd end, const char* broken) {
+  exchange->end = end;
+  exchange->broken = broken;
+  return end;
+}
+
+// The answer's head into requester->head; the bytes after it (the start of the
+// body) stay there too, *extra of them from *headLength on.
+static ExchangeEnd ReceiveHead(HttpRequester* requester, unsigned long long deadline, Exchange* exchange,
+                               size_t* headLength, size_t* extra) {
+  size_t have = 0;
+  for (;;) {
+    size_t end = FindAnswerHeadEnd(requester->head, have);
+    if (end) {
+      if (!ParseAnswerHead(requester->head, end, &exchange->answer))
+        return EndExchange(exchange, kBrokenAnswer, "the answer is not HTTP");
+      if (exchange->answer.status >= 200) {
+        *headLength = end;
+        *extra = have - end;
+        return EndExchange(exchange, kAnswered, nullptr);
+      }
+      // "100 Continue" and the like come before the answer.
+      memmove(requester->head, requester->head + end, have - end);
+      have -= end;
+      continue;
     }
-    if (!WinHttpAddRequestHeaders(request, requester->authorizationLine, DWORD(-1),
-                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
-      return false;
+    if (have == sizeof requester->head)
+      return EndExchange(exchange, kBrokenAnswer, "the answer's headers exceed 65536 bytes");
+    size_t got = 0;
+    switch (ReceiveOnConnection(requester->connection, requester->head + have, sizeof requester->head - have, &got,
+                                deadline, &exchange->failure)) {
+      case kReceived: have += got; break;
+      case kReceiveTimedOut: return EndExchange(exchange, kNoAnswer, nullptr);
+      case kReceiveClosed:
+        return EndExchange(exchange, kBrokenAnswer,
+                           have ? "the connection closed in the answer's headers" : "the connection closed without an answer");
+      case kReceiveFailed: return EndExchange(exchange, kBrokenAnswer, "the connection broke off");
+    }
   }
-  *answered = true;
-  return Send(requester, request, bodyLength);
+}
+
+// Reads and drops the body, so that the connection can carry the next
+// request; true when it can.
+static bool SkipBody(HttpRequester* requester, unsigned long long deadline, Exchange* exchange, size_t headLength,
+                     size_t extra) {
+  BodyReader reader;
+  StartBody(&reader, exchange->answer);
+  size_t used = 0;
+  BodyProgress progress = ReadBody(&reader, requester->head + headLength, extra, &used);
+  size_t leftOver = extra - used;
+  while (progress == kBodyMore) {
+    size_t got = 0;
+    ReceiveResult result = ReceiveOnConnection(requester->connection, requester->scratch, sizeof requester->scratch,
+                                               &got, deadline, &exchange->failure);
+    if (result != kReceived) return false;
+    progress = ReadBody(&reader, requester->scratch, got, &used);
+    leftOver = got - used;
+  }
+  // Anything after the answer is no answer to anything this service asked.
+  return progress == kBodyDone && leftOver == 0 && exchange->answer.keepAlive;
+}
+
+static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorization, size_t bodyLength,
+                            unsigned long long deadline, Exchange* exchange) {
+  memset(exchange, 0, sizeof *exchange);
+  if (!HttpConnectionOpen(requester) && !Connect(requester, deadline, &exchange->failure))
+    return EndExchange(exchange, kNotSent, nullptr);
+  const HttpOptions& http = *requester->http;
+  WireRequest request = {http.post, requester->target, requester->host, requester->headerLines, authorization,
+                         bodyLength};
+  size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headerLines) +
+                (authorization ? strlen(authorization) : 0) + 256 + (http.post ? bodyLength : 0);
+  char* bytes = static_cast<char*>(malloc(size));
+  size_t headLength = bytes ? WriteRequestHead(request, bytes, size) : 0;
+  if (!headLength) {
+    free(bytes);
+    exchange->failure = ConnectionFailure{ERROR_OUTOFMEMORY, "out of memory"};
+    return EndExchange(exchange, kNotSent, nullptr);
+  }
+  if (http.post) memcpy(bytes + headLength, requester->body, bodyLength);
+  bool sent = SendOnConnection(requester->connection, bytes, headLength + (http.post ? bodyLength : 0), deadline,
+                               &exchange->failure);
+  SecureZeroMemory(bytes, size);  // it may hold the password
+  free(bytes);
+  if (!sent) {
+    DropConnection(requester);
+    return EndExchange(exchange, kNotSent, nullptr);
+  }
+  size_t answerHead = 0, extra = 0;
+  if (ReceiveHead(requester, deadline, exchange, &answerHead, &extra) != kAnswered ||
+      !SkipBody(requester, deadline, exchange, answerHead, extra))
+    DropConnection(requester);
+  return exchange->end;
+}
+
+static bool BuildAuthorization(HttpRequester* requester) {
+  ServerAuth& auth = requester->auth;
+  char* out = requester->authorization;
+  if (auth.scheme == kAuthBasic) {
+    size_t userLength = strlen(requester->userUtf8), passwordLength = strlen(requester->passwordUtf8);
+    char* pair = static_cast<char*>(malloc(userLength + passwordLength + 2));
+    if (!pair) return false;
+    snprintf(pair, userLength + passwordLength + 2, "%s:%s", requester->userUtf8, requester->passwordUtf8);
+    strcpy(out, "Basic ");
+    bool built = EncodeBase64(reinterpret_cast<unsigned char*>(pair), userLength + passwordLength + 1, out + 6,
+                              kMaxAuthorization - 6) != SIZE_MAX;
+    SecureZeroMemory(pair, userLength + passwordLength + 1);
+    free(pair);
+    return built;
+  }
+  char cnonce[33];
+  if (!RandomHex(16, cnonce)) return false;
+  DigestAnswer answer = {requester->userUtf8, requester->passwordUtf8, requester->http->post ? "POST" : "GET",
+                         requester->target, cnonce, ++auth.nonceCount};
+  return BuildDigestAuthorization(auth.digest, answer, DigestHashHex, out, kMaxAuthorization) > 0;
+}
+
+// What the request carries up front: the credentials the server asked for
+// before, or none.
+static const char* UpFront(HttpRequester* requester) {
+  if (requester->auth.scheme == kAuthNone || !requester->passwordUtf8 || !requester->userUtf8) return nullptr;
+  return BuildAuthorization(requester) ? requester->authorization : nullptr;
+}
+
+static void NoteOffers(HttpRequester* requester, const AnswerHead& answer, AuthOffers* offers) {
+  StartAuthOffers(offers);
+  size_t cursor = 0;
+  const char* value;
+  size_t length;
+  while (NextHeaderValue(answer, "WWW-Authenticate", &cursor, &value, &length)) {
+    if (length >= sizeof requester->offer) continue;
+    memcpy(requester->offer, value, length);
+    requester->offer[length] = 0;
+    NoteAuthOffer(offers, requester->offer);
+  }
+}
+
+// The first value of the header as log text, or "" without one.
+static void HeaderForLog(const AnswerHead& answer, const char* name, char* text, size_t size) {
+  size_t cursor = 0;
+  const char* value;
+  size_t length;
+  text[0] = 0;
+  if (NextHeaderValue(answer, name, &cursor, &value, &length)) FormatTextForLog(value, length, text, size);
+}
+
+static void NoteTakenCredentials(HttpRequester* requester, const AnswerHead& answer) {
+  NoteCredentialsTaken(&requester->auth);
+  size_t cursor = 0;
+  const char* value;
+  size_t length;
+  if (NextHeaderValue(answer, "Authentication-Info", &cursor, &value, &length) && length < sizeof requester->offer) {
+    memcpy(requester->offer, value, length);
+    requester->offer[length] = 0;
+    TakeAuthenticationInfo(&requester->auth, requester->offer);
+  }
+}
+
+// After a 401: the refusal for the log, or null when the request was made
+// once more and its answer is in exchange.
+static const char* Authenticate(HttpRequester* requester, size_t bodyLength, unsigned long long deadline,
+                                bool sentCredentials, Exchange* exchange, char* why, size_t size) {
+  if (!requester->userUtf8 || !requester->passwordUtf8)
+    return "the server asks for a user name and password (--http-user)";
+  for (bool sentAgain = false;; sentAgain = true) {
+    AuthOffers offers;
+    NoteOffers(requester, exchange->answer, &offers);
+    switch (TakeChallenge(&requester->auth, offers, sentCredentials, sentAgain)) {
+      case kAuthRefused: return "the server refused the credentials";
+      case kAuthNoKnownScheme: return "the server asks for neither Basic nor Digest authentication";
+      case kAuthUnanswerable:
+        snprintf(why, size,
+                 "the server's Digest challenge cannot be answered (%s); Basic is never sent to a server that "
+                 "offers Digest",
+                 offers.unanswerable[0] ? offers.unanswerable : "it offered Digest before");
+        return why;
+      case kAuthSendAgain: break;
+    }
+    const char* authorization = UpFront(requester);
+    if (!authorization) return "the credentials cannot be put into the request";
+    sentCredentials = true;
+    if (ExchangeOnce(requester, authorization, bodyLength, deadline, exchange) != kAnswered) return nullptr;
+    if (exchange->answer.status != 401) {
+      NoteTakenCredentials(requester, exchange->answer);
+      return nullptr;
+    }
+  }
 }
 
 static const char16_t* PasswordText(const HttpRequester* requester) {
   return reinterpret_cast<const char16_t*>(requester->password);
 }
 
-// The URL's path and the body for one number; false with the outcome said.
+// The request's target and body for one number; false with the outcome said.
 static bool ExpandRequest(HttpRequester* requester, const char* dialled, size_t* bodyLength, char* outcome,
                           size_t size) {
   const HttpOptions& http = *requester->http;
-  if (ExpandRequestFields(http.target.path, dialled, PasswordText(requester), true, requester->path, kMaxPath) ==
-      SIZE_MAX)
+  bool expanded = ExpandRequestFields(http.target.path, dialled, PasswordText(requester), true, requester->path,
+                                      kMaxPath) != SIZE_MAX;
+  char* path = expanded ? Utf8FromWide(Wide(requester->path)) : nullptr;
+  expanded = path && WriteRequestTarget(path, requester->target, sizeof requester->target);
+  if (path) SecureZeroMemory(path, strlen(path));
+  free(path);
+  if (!expanded)
     return RefuseWith(outcome, size, "http %s: not requested, the URL would be longer than %u characters", dialled,
-               unsigned(kMaxPath));
+                      unsigned(kMaxPath));
   *bodyLength = 0;
   if (!http.post || !http.body) return true;
   if (ExpandRequestFields(http.body, dialled, PasswordText(requester), false, requester->bodyText, kMaxBody) ==
       SIZE_MAX)
     return RefuseWith(outcome, size, "http %s: not requested, the body would be longer than %u characters", dialled,
-               unsigned(kMaxBody));
+                      unsigned(kMaxBody));
   int bytes = WideCharToMultiByte(CP_UTF8, 0, Wide(requester->bodyText), -1, requester->body, sizeof requester->body,
                                   nullptr, nullptr);
   *bodyLength = bytes > 0 ? size_t(bytes) - 1 : 0;
   return true;
 }
 
-bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size) {
-  DWORD start = GetTickCount();
-  size_t bodyLength = 0;
-  if (!ExpandRequest(requester, dialled, &bodyLength, outcome, size)) return false;
-  HINTERNET request = OpenRequest(requester);
-  bool sent = request && Send(requester, request, bodyLength);
-  const char* refusal = nullptr;
-  if (sent && StatusCode(request) == HTTP_STATUS_DENIED) {
-    bool answered = false;
-    if (!requester->http->user || !requester->password)
-      refusal = "the server asks for a user name and password (--http-user)";
-    else
-      sent = Authenticate(requester, request, bodyLength, &answered, &refusal);
-    if (sent && answered && StatusCode(request) == HTTP_STATUS_DENIED) refusal = "the server refused the credentials";
+static void DescribeAnswer(HttpRequester* requester, const char* dialled, const AnswerHead& answer,
+                           const char* refusal, unsigned long long spent, char* outcome, size_t size) {
+  char reason[kMaxFormattedTextSize];
+  FormatTextForLog(answer.reason, answer.reasonLength, reason, sizeof reason);
+  unsigned status = answer.status;
+  if (!refusal && status >= 200 && status < 300) {
+    snprintf(outcome, size, "http %s: %u %s in %llu ms", dialled, status, reason, spent);
+    return;
   }
-  DWORD error = sent ? 0 : GetLastError();
-  unsigned long spent = GetTickCount() - start;
-  bool accepted = false;
-  if (!sent) {
-    const char* reason = DescribeWinHttpError(error);
-    if (requester->secureFailure &
-        (WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA | WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID |
-         WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT))
-      reason = DescribeWinHttpError(ERROR_WINHTTP_SECURE_INVALID_CA);
-    snprintf(outcome, size, "http %s: failed after %lu ms: %s (error %lu)", dialled, spent, reason, error);
-  } else {
-    DWORD status = StatusCode(request);
-    char statusText[kMaxFormattedTextSize];
-    StatusText(request, statusText, sizeof statusText);
-    DrainResponse(request);
-    accepted = !refusal && status >= 200 && status < 300;
-    const char* hint = PresetFailureHint(PhoneKind(requester->http->phoneKind), status);
-    if (refusal)
-      snprintf(outcome, size, "http %s: %lu %s in %lu ms: %s", dialled, status, statusText, spent, refusal);
-    else if (accepted)
-      snprintf(outcome, size, "http %s: %lu %s in %lu ms", dialled, status, statusText, spent);
-    else
-      snprintf(outcome, size, "http %s: %lu %s in %lu ms: %s", dialled, status, statusText, spent,
-               hint ? hint : "the server did not accept the request");
+  char location[kMaxFormattedTextSize];
+  if (!refusal && status >= 300 && status < 400) {
+    HeaderForLog(answer, "Location", location, sizeof location);
+    snprintf(outcome, size, "http %s: %u %s in %llu ms: redirected to %s, not followed", dialled, status, reason,
+             spent, location[0] ? location : "(no Location)");
+    return;
   }
-  if (request) WinHttpCloseHandle(request);
-  return accepted;
+  if (!refusal) refusal = PresetFailureHint(PhoneKind(requester->http->phoneKind), status);
+  snprintf(outcome, size, "http %s: %u %s in %llu ms: %s", dialled, status, reason, spent,
+           refusal ? refusal : "the server did not accept the request");
 }
 
-static bool BuildHeaderBlock(HttpRequester* requester) {
-  const HttpOptions& http = *requester->http;
-  if (http.headerCount == 0) return true;
-  size_t length = 1;
-  for (size_t i = 0; i < http.headerCount; i++) length += wcslen(Wide(http.headers[i])) + 2;
-  requester->headerBlock = static_cast<wchar_t*>(malloc(length * sizeof(wchar_t)));
-  if (!requester->headerBlock) return false;
-  requester->headerBlock[0] = 0;
-  for (size_t i = 0; i < http.headerCount; i++) {
-    wcscat(requester->headerBlock, Wide(http.headers[i]));
-    wcscat(requester->headerBlock, L"\r\n");
+bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size) {
+  unsigned long long start = GetTickCount64();
+  unsigned long long deadline = start + requester->http->timeoutMs;
+  size_t bodyLength = 0;
+  if (!ExpandRequest(requester, dialled, &bodyLength, outcome, size)) return false;
+  Exchange exchange;
+  const char* authorization = UpFront(requester);
+  ExchangeOnce(requester, authorization, bodyLength, deadline, &exchange);
+  const char* refusal = nullptr;
+  char why[256];
+  if (exchange.end == kAnswered && exchange.answer.status == 401)
+    refusal = Authenticate(requester, bodyLength, deadline, authorization != nullptr, &exchange, why, sizeof why);
+  else if (exchange.end == kAnswered && authorization)
+    NoteTakenCredentials(requester, exchange.answer);
+  unsigned long long spent = GetTickCount64() - start;
+  switch (exchange.end) {
+    case kNotSent:
+      // Winsock errors read best in decimal, SSPI and certificate ones in hex.
+      snprintf(outcome, size,
+               exchange.failure.error > 0xFFFF ? "http %s: not sent after %llu ms: %s (error 0x%08lX)"
+                                               : "http %s: not sent after %llu ms: %s (error %lu)",
+               dialled, spent, exchange.failure.reason, exchange.failure.error);
+      return false;
+    case kNoAnswer:
+      snprintf(outcome, size, "http %s: no answer within %lu ms: the phone may still dial", dialled,
+               requester->http->timeoutMs);
+      return false;
+    case kBrokenAnswer:
+      snprintf(outcome, size, "http %s: %s, after %llu ms: the phone may still dial", dialled, exchange.broken, spent);
+      return false;
+    case kAnswered: break;
   }
-  return true;
+  DescribeAnswer(requester, dialled, exchange.answer, refusal, spent, outcome, size);
+  return !refusal && exchange.answer.status >= 200 && exchange.answer.status < 300;
+}
+
+bool PasswordTravelsReadable(const HttpOptions& http) {
+  bool password = http.password || http.passwordVariable || http.protectedPassword;
+  if (http.target.secure || !password) return false;
+  return http.user || HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body));
+}
+
+static bool BuildHeaderLines(HttpRequester* requester) {
+  const HttpOptions& http = *requester->http;
+  size_t length = 1;
+  char* lines[kMaxHttpHeaders] = {};
+  bool converted = true;
+  for (size_t i = 0; i < http.headerCount; i++) {
+    lines[i] = Utf8FromWide(Wide(http.headers[i]));
+    converted = converted && lines[i];
+    if (lines[i]) length += strlen(lines[i]) + 2;
+  }
+  requester->headerLines = converted ? static_cast<char*>(malloc(length)) : nullptr;
+  if (requester->headerLines) {
+    requester->headerLines[0] = 0;
+    for (size_t i = 0; i < http.headerCount; i++) {
+      strcat(requester->headerLines, lines[i]);
+      strcat(requester->headerLines, "\r\n");
+    }
+  }
+  for (size_t i = 0; i < http.headerCount; i++) free(lines[i]);
+  return requester->headerLines != nullptr;
+}
+
+// "host", "host:port" or "[v6]:port", as the URL had it.
+static bool BuildHostValue(HttpRequester* requester) {
+  const UrlTemplate& target = requester->http->target;
+  char* host = Utf8FromWide(Wide(target.host));
+  if (!host) return false;
+  size_t size = strlen(host) + 16;
+  requester->host = static_cast<char*>(malloc(size));
+  if (requester->host) {
+    bool bracketed = strchr(host, ':') != nullptr;
+    bool defaultPort = target.port == (target.secure ? 443 : 80);
+    snprintf(requester->host, size, bracketed ? "[%s]" : "%s", host);
+    if (!defaultPort) snprintf(requester->host + strlen(requester->host), 8, ":%u", unsigned(target.port));
+  }
+  free(host);
+  return requester->host != nullptr;
 }
 
 static wchar_t* PasswordFromEnvironment(const wchar_t* name) {
@@ -344,8 +443,8 @@ static bool ReadPassword(HttpRequester* requester, char* problem, size_t size) {
     requester->password = UnprotectPassword(http.protectedPassword);
     if (!requester->password)
       return RefuseWith(problem, size,
-                 "the http-password-protected password cannot be unprotected for this user; store it again with "
-                 "dial-service.exe --store-password");
+                        "the http-password-protected password cannot be unprotected for this user; store it again "
+                        "with dial-service.exe --store-password");
   } else {
     return true;
   }
@@ -358,8 +457,10 @@ static bool ReadPassword(HttpRequester* requester, char* problem, size_t size) {
 
 HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t size) {
   HttpRequester* requester = static_cast<HttpRequester*>(calloc(1, sizeof(HttpRequester)));
-  if (!requester) {
-    RefuseWith(problem, size, "out of memory");
+  WSADATA data;
+  if (!requester || WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    free(requester);
+    RefuseWith(problem, size, requester ? "Windows Sockets cannot be started" : "out of memory");
     return nullptr;
   }
   requester->http = &http;
@@ -367,18 +468,8 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
     CloseHttpRequester(requester);
     return nullptr;
   }
-  if (!BuildHeaderBlock(requester)) {
+  if (!BuildHeaderLines(requester) || !BuildHostValue(requester)) {
     RefuseWith(problem, size, "out of memory");
-    CloseHttpRequester(requester);
-    return nullptr;
-  }
-  // No proxy: a desk phone or a PBX sits in the same network.
-  requester->session = WinHttpOpen(L"teldial-dial-service/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0);
-  if (requester->session)
-    requester->connection = WinHttpConnect(requester->session, Wide(http.target.host), http.target.port, 0);
-  if (!requester->connection) {
-    RefuseWith(problem, size, "WinHTTP cannot be started, error %lu", GetLastError());
     CloseHttpRequester(requester);
     return nullptr;
   }
@@ -387,17 +478,20 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
 
 void CloseHttpRequester(HttpRequester* requester) {
   if (!requester) return;
-  if (requester->connection) WinHttpCloseHandle(requester->connection);
-  if (requester->session) WinHttpCloseHandle(requester->session);
+  DropConnection(requester);
   if (requester->passwordUtf8) SecureZeroMemory(requester->passwordUtf8, strlen(requester->passwordUtf8));
   if (requester->password) SecureZeroMemory(requester->password, wcslen(requester->password) * sizeof(wchar_t));
-  // The expanded URL and body may hold the password too.
+  // The expanded URL, body and credentials may hold the password too.
   SecureZeroMemory(requester->path, sizeof requester->path);
   SecureZeroMemory(requester->bodyText, sizeof requester->bodyText);
   SecureZeroMemory(requester->body, sizeof requester->body);
-  free(requester->headerBlock);
+  SecureZeroMemory(requester->target, sizeof requester->target);
+  SecureZeroMemory(requester->authorization, sizeof requester->authorization);
+  free(requester->host);
+  free(requester->headerLines);
   free(requester->userUtf8);
   free(requester->passwordUtf8);
   free(requester->password);
   free(requester);
+  WSACleanup();
 }

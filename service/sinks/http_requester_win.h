@@ -1,29 +1,52 @@
 #pragma once
-// One HTTP(S) request per dialled number, made with WinHTTP: the --http or
-// --phone request with its headers, body and credentials. A requester holds
-// everything it uses (its session, connection, password and buffers), so that
-// the HTTP sink's worker and a test call from the settings window can each
-// have one at the same time. One thread at a time uses a requester.
+// One HTTP(S) request per dialled number: the --http or --phone request with
+// its headers, body and credentials, on a connection kept open between
+// clicks. A requester holds everything it uses (its connection, what the
+// server asked of the credentials, the password and buffers), so that the HTTP
+// sink's worker and a test call from the settings window can each have one at
+// the same time. One thread at a time uses a requester.
 //
-// The password (from --http-password, the environment or the protected form
-// of the settings file) fills "{password}" and answers Basic or Digest; it is
-// never logged, nor is the URL, which may hold it.
+// Each request ends within --http-timeout, connecting included, whatever the
+// server sends; redirections are not followed. The password (from
+// --http-password, the environment or the protected form of the settings
+// file) fills "{password}" and answers Basic or Digest; it is never logged,
+// nor is the URL, which may hold it.
+#include <windows.h>
+
 #include <stddef.h>
 
 #include "service/sinks/sink_options.h"
 
 struct HttpRequester;
 
-// Reads the password and opens WinHTTP; http must outlive the requester. Null
-// with a one-line problem (without "dial-service: ") when the password cannot
-// be had or WinHTTP cannot be started.
+// Reads the password and prepares the request; http must outlive the
+// requester. Null with a one-line problem (without "dial-service: ") when the
+// password cannot be had.
 HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t size);
 
 // Makes the request for one dialled number (ASCII, "+0-9*#,pw") and waits for
-// its answer, bounded by the time-outs. outcome gets the line the log shows,
-// without its time stamp: "http +4955501230: 200 OK in 12 ms", or "...: failed
-// after 5003 ms: <why> (error N)". True on a 2xx answer.
+// its answer. outcome gets the line the log shows, without its time stamp:
+// "http +4955501230: 200 OK in 12 ms", "...: not sent after 3 ms: <why>
+// (error N)" when nothing reached the server, or "...: no answer within 5000
+// ms: the phone may still dial" when the request left. A request that left is
+// never made again by itself. True on a 2xx answer.
 bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size);
+
+// Opens the connection for the next request now, unless one is open; true
+// when one is. Bounded by --http-timeout.
+bool WarmHttpConnection(HttpRequester* requester);
+
+// Signalled when anything happens on the idle connection: then ask
+// HttpConnectionOpen. Null without a connection.
+HANDLE HttpConnectionActivity(HttpRequester* requester);
+
+// Whether a connection is open for the next request; closes one that the
+// server has closed.
+bool HttpConnectionOpen(HttpRequester* requester);
+
+// Whether the password would cross the network readable: plain http, and
+// the password in the URL or body, or Basic should the server ask for it.
+bool PasswordTravelsReadable(const HttpOptions& http);
 
 // Lets go of everything and wipes the password; null is allowed.
 void CloseHttpRequester(HttpRequester* requester);

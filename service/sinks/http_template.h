@@ -1,5 +1,5 @@
 #pragma once
-// The text side of --http: the URL template split into what WinHTTP needs, the
+// The text side of --http: the URL template split into what a request needs, the
 // number put into a template, and the check of one --http-header. Pure UTF-16
 // text work; sending is http_sink_win.cpp's business.
 //

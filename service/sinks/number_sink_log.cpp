@@ -7,8 +7,10 @@ static void DeliverNothing(const char*) {}
 static bool NeverBusy() { return false; }
 static void CheckNothing() {}
 static void FinishNothing(unsigned long) {}
+static void SayNothing() {}
 
-const NumberSink kLogOnlySink = {"log", PrepareNothing, DeliverNothing, NeverBusy, CheckNothing, FinishNothing};
+const NumberSink kLogOnlySink = {"log", PrepareNothing, DeliverNothing, NeverBusy, CheckNothing, FinishNothing,
+                                  SayNothing};
 
 const NumberSink& ChooseNumberSink(const SinkOptions& options) {
   if (options.command) return kProgramSink;

@@ -20,6 +20,9 @@ struct NumberSink {
   // At the end: gives deliveries under way up to timeoutMs, logs their outcome,
   // and lets go of everything prepare took.
   void (*finish)(unsigned long timeoutMs);
+  // Once the service has said where it listens (and after settings replaced
+  // the sink): logs what the user should know about it.
+  void (*started)();
 };
 
 extern const NumberSink kLogOnlySink;  // the log line is all

@@ -17,6 +17,7 @@
 
 #include "service/log/service_log_win.h"
 #include "service/loop/dial_service_win.h"
+#include "service/number/dialing_rules.h"
 #include "service/number/phone_number.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
@@ -46,7 +47,7 @@ static UINT taskbarCreatedMessage;
 static int port;
 static wchar_t logPath[MAX_PATH];
 static SRWLOCK numberLock = SRWLOCK_INIT;
-static char lastNumber[kMaxNumberLength + 1];
+static char lastNumber[kMaxDialledLength + 1];
 static int serviceResult;
 // The numbers the menu showed last, which its commands name by position.
 static RecentNumbers menuNumbers;
@@ -60,7 +61,7 @@ static int PrepareInFront(const SinkOptions& chosen) {
 }
 static void DeliverInFront(const char* number) {
   AcquireSRWLockExclusive(&numberLock);
-  strncpy(lastNumber, number, kMaxNumberLength);
+  strncpy(lastNumber, number, kMaxDialledLength);
   ReleaseSRWLockExclusive(&numberLock);
   PostMessageW(window, kNumberMessage, 0, 0);
   deliverer->deliver(number);
@@ -68,7 +69,9 @@ static void DeliverInFront(const char* number) {
 static bool BusyBehind() { return deliverer->busy(); }
 static void CheckBehind() { deliverer->check(); }
 static void FinishBehind(unsigned long timeoutMs) { deliverer->finish(timeoutMs); }
-static const NumberSink kTraySink = {"tray", PrepareInFront, DeliverInFront, BusyBehind, CheckBehind, FinishBehind};
+static void StartedBehind() { deliverer->started(); }
+static const NumberSink kTraySink = {"tray",      PrepareInFront, DeliverInFront, BusyBehind,
+                                     CheckBehind, FinishBehind,   StartedBehind};
 
 static void Tell(const wchar_t* text, UINT type) { MessageBoxW(nullptr, text, kTitle, type | MB_SETFOREGROUND); }
 
@@ -85,7 +88,7 @@ static void TellUtf8(const char* text, UINT type) {
 
 // The tooltip, also the hidden window's title, where tests and tools can read it.
 static void ShowState() {
-  char number[kMaxNumberLength + 1];
+  char number[kMaxDialledLength + 1];
   AcquireSRWLockShared(&numberLock);
   strcpy(number, lastNumber);
   ReleaseSRWLockShared(&numberLock);

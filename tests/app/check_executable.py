@@ -16,7 +16,7 @@ import pefile
 
 SYSTEM_DLLS = {
     "advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll", "iphlpapi.dll", "kernel32.dll",
-    "msvcrt.dll", "ole32.dll", "psapi.dll", "shell32.dll", "user32.dll", "winhttp.dll", "winmm.dll", "ws2_32.dll",
+    "msvcrt.dll", "ole32.dll", "psapi.dll", "secur32.dll", "shell32.dll", "user32.dll", "winmm.dll", "ws2_32.dll",
 }
 MINGW_RUNTIME_DLLS = ("libstdc++-6.dll", "libgcc_s_dw2-1.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll")
 # (optional header magic, machine) of each build.
@@ -67,8 +67,8 @@ class DialService(Executable, unittest.TestCase):
     name = "dial-service"
     subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI
 
-    def test_requests_through_winhttp(self):
-        self.assertIn(b"WINHTTP.dll".lower(), {entry.dll.lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT})
+    def test_secures_requests_with_schannel(self):
+        self.assertIn(b"secur32.dll", {entry.dll.lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT})
 
     def test_carries_the_confirmation_window(self):
         dialogs = [entry.directory.entries for entry in self.pe.DIRECTORY_ENTRY_RESOURCE.entries

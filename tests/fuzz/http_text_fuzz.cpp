@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "service/sinks/http_auth.h"
 #include "service/sinks/http_digest.h"
 #include "service/sinks/http_template.h"
+#include "service/sinks/http_wire.h"
 #include "service/settings/service_options.h"
 
 namespace {
@@ -54,6 +56,35 @@ void CheckOptions(const std::u16string& text) {
       strnlen(problem, kMaxOptionProblem) == kMaxOptionProblem)
     abort();
 }
+// An answer as a server might send it, in pieces of every size: nothing is
+// read outside it, and its body never takes more than it was given.
+void CheckAnswer(const std::string& bytes) {
+  size_t headLength = FindAnswerHeadEnd(bytes.data(), bytes.size());
+  AnswerHead answer;
+  if (!headLength || !ParseAnswerHead(bytes.data(), headLength, &answer)) return;
+  if (answer.reason + answer.reasonLength > bytes.data() + headLength) abort();
+  size_t cursor = 0;
+  const char* value;
+  size_t length;
+  AuthOffers offers;
+  StartAuthOffers(&offers);
+  while (NextHeaderValue(answer, "WWW-Authenticate", &cursor, &value, &length)) {
+    if (value < answer.fields || value + length > answer.fields + answer.fieldsLength) abort();
+    NoteAuthOffer(&offers, std::string(value, length).c_str());
+  }
+  for (size_t piece = 1; piece <= 7; piece += 3) {
+    BodyReader reader;
+    StartBody(&reader, answer);
+    for (size_t at = headLength; at < bytes.size();) {
+      size_t given = bytes.size() - at < piece ? bytes.size() - at : piece;
+      size_t used = 0;
+      BodyProgress progress = ReadBody(&reader, bytes.data() + at, given, &used);
+      if (used > given) abort();
+      if (progress != kBodyMore) break;
+      at += given;
+    }
+  }
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,5 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ParseDigestChallenge(header.c_str(), &challenge) &&
       (strlen(challenge.realm) >= kMaxDigestValue || strlen(challenge.nonce) >= kMaxDigestValue))
     abort();
+  CheckAnswer(std::string(reinterpret_cast<const char*>(data), size));
   return 0;
 }
