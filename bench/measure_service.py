@@ -186,8 +186,10 @@ def measure_case(service_exe, case, server, clicks, log_path):
         time.sleep(CLICK_SPACING_S)  # for a request that follows the last accepted one
         all_requests, _ = server.count_since(sent[0])
         later_requests, later_connections = server.count_since(sent[1])
-        return {"first": times[0], "later": times[1:], "first requests": all_requests - later_requests,
-                "later requests": later_requests / clicks, "later connections": later_connections / clicks}
+        later = times[1:]
+        return {"first": times[0], "later": (statistics.median(later), min(later), max(later)),
+                "first requests": all_requests - later_requests, "later requests": later_requests / clicks,
+                "later connections": later_connections / clicks}
     finally:
         dialer.close()
         service.terminate()
@@ -198,13 +200,24 @@ def measure_case(service_exe, case, server, clicks, log_path):
             service.wait()
 
 
-def row(build, figure, value, low=None, high=None):
-    if value is None:
-        print("%-7s %-44s %9s" % (build, figure, "n/a"))
-    elif low is None:
-        print("%-7s %-44s %9.1f" % (build, figure, value))
-    else:
-        print("%-7s %-44s %9.1f %9.1f %9.1f" % (build, figure, value, low, high))
+ROWS = [  # label, figure
+    ("first click (ms)", "first"),
+    ("later, median (ms)", "later"),
+    ("requests, first click", "first requests"),
+    ("requests/later click", "later requests"),
+    ("connections/later click", "later connections"),
+]
+GOALS = [  # label, figure, limit, exact
+    ("later click (median) <= 5 ms", lambda figures: figures["later"][0], LIMIT_MS, False),
+    ("first click <= 5 ms", lambda figures: figures["first"], LIMIT_MS, False),
+    ("requests per later click = 1", lambda figures: figures["later requests"], 1, True),
+]
+
+
+def row(build, figure, value):
+    """value: None, one number, or (median, min, max)."""
+    cells = value if isinstance(value, tuple) else (value,)
+    print("%-7s %-44s %s" % (build, figure, " ".join("%9s" % "n/a" if v is None else "%9.1f" % v for v in cells)))
 
 
 def goal(build, text, measured, limit, unit, exact=False):
@@ -243,25 +256,13 @@ def main():
                 result = None
             results[name] = result
 
-    for name, result in results.items():
-        figures = result or {}
-        later = figures.get("later")
-        row(build, "service %s: first click (ms)" % name, figures.get("first"))
-        if later:
-            row(build, "service %s: later, median (ms)" % name, statistics.median(later), min(later), max(later))
-        else:
-            row(build, "service %s: later, median (ms)" % name, None)
-        row(build, "service %s: requests, first click" % name, figures.get("first requests"))
-        row(build, "service %s: requests/later click" % name, figures.get("later requests"))
-        row(build, "service %s: connections/later click" % name, figures.get("later connections"))
-    for name, result in results.items():
-        goal(build, "%s later click (median) <= 5 ms" % name, result and statistics.median(result["later"]),
-             LIMIT_MS, " ms")
-    for name, result in results.items():
-        goal(build, "%s first click <= 5 ms" % name, result and result["first"], LIMIT_MS, " ms")
-    for name, result in results.items():
-        goal(build, "%s requests per later click = 1" % name, result and result["later requests"], 1, "",
-             exact=True)
+    for name, figures in results.items():
+        for label, key in ROWS:
+            row(build, "service %s: %s" % (name, label), figures[key] if figures else None)
+    for label, figure, limit, exact in GOALS:
+        for name, figures in results.items():
+            goal(build, "%s %s" % (name, label), figure(figures) if figures else None, limit,
+                 "" if exact else " ms", exact)
     return status
 
 
