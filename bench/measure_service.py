@@ -2,9 +2,10 @@
 """Times dial-service.exe --http the way a dialer and a phone meet it: this
 program sends the "dial" datagrams to the service on 127.0.0.1 itself and plays
 the phone with one keep-alive HTTP/1.1 server per case in threads, so that one
-clock (time.perf_counter) sees both ends. A figure is the time from sending
-"dial <number>" to the first byte of the click's accepted request (the one the
-server answers 200) arriving at the server.
+clock (time.perf_counter) sees both ends. A time is from sending "dial
+<number>" (on loopback, its arrival) to the first byte of the click's accepted
+request (the one the server answers 200) arriving at the server; the server
+also counts the requests and the new connections each click costs.
 
     measure_service.py <dial-service.exe> [clicks] [build name]
 
