@@ -11,9 +11,10 @@ also counts the requests and the new connections each click costs.
 
 For each case (HTTP + Basic, HTTP + Digest, HTTPS + Basic with a self-signed
 certificate) the service is started afresh under Wine (`wine` from
-scripts/wine-env.sh), answers a ping, gets 1 s to warm up, then takes one
-click and, spaced 300 ms apart, [clicks] more (default 10). Prints the rows of
-bench/run's table, then the goals with their verdicts.
+scripts/wine-env.sh) three times; each time it answers a ping, gets 1 s to
+warm up, then takes one click and, spaced 300 ms apart, [clicks] more (default
+10). Prints the rows of bench/run's table (first and later clicks as median,
+min and max), then the goals with their verdicts.
 """
 import os
 import select
@@ -40,6 +41,7 @@ WARM_UP_S = 1.0
 CLICK_SPACING_S = 0.3
 ANSWER_WAIT_S = 5.0
 LIMIT_MS = 5.0
+STARTS = 3  # of the service, per case
 
 
 class Phone:
@@ -173,11 +175,15 @@ def measure_case(service_exe, case, server, clicks, log_path):
             return "the service did not answer a ping within 30 s"
         time.sleep(WARM_UP_S)
         times = []
+        answers = []  # the dialer's wait for "ok"
         sent = []
         for click in range(clicks + 1):
             drain(dialer)
             sent_at = time.perf_counter()
             dialer.sendto(b"dial " + NUMBER.encode(), ("127.0.0.1", SERVICE_PORT))
+            if not select.select([dialer], [], [], ANSWER_WAIT_S)[0] or dialer.recv(64) != b"ok":
+                return "click %d: the dialer was not answered \"ok\" within %.0f s" % (click + 1, ANSWER_WAIT_S)
+            answers.append((time.perf_counter() - sent_at) * 1000)
             accepted_at = server.accepted_after(sent_at, ANSWER_WAIT_S)
             if accepted_at is None:
                 return "click %d: no accepted request within %.0f s" % (click + 1, ANSWER_WAIT_S)
@@ -187,10 +193,8 @@ def measure_case(service_exe, case, server, clicks, log_path):
         time.sleep(CLICK_SPACING_S)  # for a request that follows the last accepted one
         all_requests, _ = server.count_since(sent[0])
         later_requests, later_connections = server.count_since(sent[1])
-        later = times[1:]
-        return {"first": times[0], "later": (statistics.median(later), min(later), max(later)),
-                "first requests": all_requests - later_requests, "later requests": later_requests / clicks,
-                "later connections": later_connections / clicks}
+        return {"first": times[0], "later": times[1:], "answers": answers, "first requests": all_requests - later_requests,
+                "later requests": later_requests / clicks, "later connections": later_connections / clicks}
     finally:
         dialer.close()
         service.terminate()
@@ -201,17 +205,33 @@ def measure_case(service_exe, case, server, clicks, log_path):
             service.wait()
 
 
+def summarize(runs):
+    """One start is one first click: the median of STARTS steadies what load on
+    the machine does to a single sample."""
+    spread = lambda values: (statistics.median(values), min(values), max(values))
+    later = [time for run in runs for time in run["later"]]
+    answers = [time for run in runs for time in run["answers"]]
+    return {"first": spread([run["first"] for run in runs]), "later": spread(later), "answer": spread(answers),
+            "first requests": statistics.mean(run["first requests"] for run in runs),
+            "later requests": statistics.mean(run["later requests"] for run in runs),
+            "later connections": statistics.mean(run["later connections"] for run in runs)}
+
+
 ROWS = [  # label, figure
     ("first click (ms)", "first"),
-    ("later, median (ms)", "later"),
+    ("later clicks (ms)", "later"),
+    ("dialer's \"ok\" (ms)", "answer"),
     ("requests, first click", "first requests"),
     ("requests/later click", "later requests"),
     ("connections/later click", "later connections"),
 ]
 GOALS = [  # label, figure, limit, exact
     ("later click (median) <= 5 ms", lambda figures: figures["later"][0], LIMIT_MS, False),
-    ("first click <= 5 ms", lambda figures: figures["first"], LIMIT_MS, False),
+    ("first click (median) <= 5 ms", lambda figures: figures["first"][0], LIMIT_MS, False),
     ("requests per later click = 1", lambda figures: figures["later requests"], 1, True),
+    # The phone's connection is the worker's business: the dialer's answer
+    # stays where it was before there was one (0.3 ms here).
+    ("dialer's \"ok\" (median) <= 1 ms", lambda figures: figures["answer"][0], 1.0, False),
 ]
 
 
@@ -247,15 +267,19 @@ def main():
             name, port, mode, scheme = case
             server = Phone(port, mode, tls_context if scheme == "https" else None)
             log_path = os.path.join(folder, "service.log")
-            result = measure_case(service_exe, case, server, clicks, log_path)
-            if isinstance(result, str):
-                print("%-7s service %s: %s; its output:" % (build, name, result))
-                with open(log_path, "rb") as log:
-                    for line in log.read().decode("utf-8", "replace").splitlines()[-10:]:
-                        print("%-7s   %s" % (build, line.rstrip("\r")))
-                status = 1
-                result = None
-            results[name] = result
+            runs = []
+            for _ in range(STARTS):
+                run = measure_case(service_exe, case, server, clicks, log_path)
+                if isinstance(run, str):
+                    print("%-7s service %s: %s; its output:" % (build, name, run))
+                    with open(log_path, "rb") as log:
+                        for line in log.read().decode("utf-8", "replace").splitlines()[-10:]:
+                            print("%-7s   %s" % (build, line.rstrip("\r")))
+                    status = 1
+                    runs = []
+                    break
+                runs.append(run)
+            results[name] = summarize(runs) if runs else None
 
     for name, figures in results.items():
         for label, key in ROWS:
