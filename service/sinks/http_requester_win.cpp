@@ -28,7 +28,7 @@ struct HttpRequester {
   const HttpOptions* http;
   HttpConnection* connection;
   ServerAuth auth;
-  bool reachedServer;  // by the last request
+  RequestEnd lastEnd;
   char* host;         // the Host header's value
   char* headerLines;  // every --http-header, each ended by CRLF
   char* userUtf8;
@@ -68,7 +68,7 @@ static bool Connect(HttpRequester* requester, unsigned long long deadline, Conne
   return requester->connection != nullptr;
 }
 
-bool LastRequestReachedServer(const HttpRequester* requester) { return requester->reachedServer; }
+RequestEnd LastRequestEnd(const HttpRequester* requester) { return requester->lastEnd; }
 
 bool WarmHttpConnection(HttpRequester* requester) {
   if (HttpConnectionOpen(requester)) return true;
@@ -342,7 +342,7 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
   unsigned long long start = GetTickCount64();
   unsigned long long deadline = start + requester->http->timeoutMs;
   size_t bodyLength = 0;
-  requester->reachedServer = false;
+  requester->lastEnd = kRequestNotSent;
   if (!ExpandRequest(requester, dialled, &bodyLength, outcome, size)) return false;
   Exchange exchange;
   const char* authorization = UpFront(requester);
@@ -354,7 +354,9 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
   else if (exchange.end == kAnswered && authorization)
     NoteTakenCredentials(requester, exchange.answer);
   unsigned long long spent = GetTickCount64() - start;
-  requester->reachedServer = exchange.end != kNotSent;
+  requester->lastEnd = exchange.end == kNotSent    ? kRequestNotSent
+                       : exchange.end == kAnswered ? kRequestAnswered
+                                                   : kRequestUnanswered;
   switch (exchange.end) {
     case kNotSent:
       // Winsock errors read best in decimal, SSPI and certificate ones in hex.

@@ -32,8 +32,12 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
 // never made again by itself. True on a 2xx answer.
 bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size);
 
-// Whether the last request reached the server (it may have failed there).
-bool LastRequestReachedServer(const HttpRequester* requester);
+enum RequestEnd {
+  kRequestNotSent,     // nothing reached the server
+  kRequestAnswered,    // whatever the answer said
+  kRequestUnanswered,  // it left, and no whole answer came: the phone may still dial
+};
+RequestEnd LastRequestEnd(const HttpRequester* requester);
 
 // Opens the connection for the next request now, unless one is open; true
 // when one is. Bounded by --http-timeout.

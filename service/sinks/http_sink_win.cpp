@@ -63,9 +63,11 @@ static DWORD WINAPI Work(void*) {
     bool stop = false;
     if (TakeJob(&job, &stop)) {
       char outcome[kMaxOutcome];
-      RequestDialledNumber(requester, job.number, outcome, sizeof outcome);
+      bool accepted = RequestDialledNumber(requester, job.number, outcome, sizeof outcome);
       LogLine("%s", outcome);
-      carriedRequest = LastRequestReachedServer(requester);
+      RequestEnd end = LastRequestEnd(requester);
+      if (!accepted) TellFailedDelivery(job.number, outcome, end == kRequestUnanswered);
+      carriedRequest = end != kRequestNotSent;
       continue;
     }
     if (stop) break;

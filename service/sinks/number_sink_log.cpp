@@ -12,6 +12,14 @@ static void SayNothing() {}
 const NumberSink kLogOnlySink = {"log", PrepareNothing, DeliverNothing, NeverBusy, CheckNothing, FinishNothing,
                                   SayNothing};
 
+static FailureListener failureListener;
+
+void ListenForFailedDeliveries(FailureListener listener) { failureListener = listener; }
+
+void TellFailedDelivery(const char* number, const char* outcome, bool mayStillDial) {
+  if (failureListener) failureListener(number, outcome, mayStillDial);
+}
+
 const NumberSink& ChooseNumberSink(const SinkOptions& options) {
   if (options.command) return kProgramSink;
   if (options.http.url) return kHttpSink;

@@ -30,3 +30,10 @@ extern const NumberSink kProgramSink;  // --exec: starts a program (command_runn
 extern const NumberSink kHttpSink;     // --http: one HTTP request (http_sink_win.cpp)
 
 const NumberSink& ChooseNumberSink(const SinkOptions& options);
+
+// A program that shows what went wrong (the tray) hears of each delivery that
+// failed, after its line was logged, on the sink's own thread: the number,
+// that line, and whether the phone may still dial it. Null stops it.
+typedef void (*FailureListener)(const char* number, const char* outcome, bool mayStillDial);
+void ListenForFailedDeliveries(FailureListener listener);
+void TellFailedDelivery(const char* number, const char* outcome, bool mayStillDial);

@@ -30,6 +30,7 @@ static const UINT kNumberMessage = WM_APP + 2;
 static const UINT kServiceEndedMessage = WM_APP + 3;
 static const UINT kOpenSettingsMessage = WM_APP + 4;
 static const UINT kBrakeMessage = WM_APP + 5;
+static const UINT kFailureMessage = WM_APP + 6;
 enum { kOpenLogCommand = 1, kQuitCommand = 2, kSettingsCommand = 3, kFirstRecentCommand = 16 };
 
 static int programArgc;
@@ -131,6 +132,48 @@ static void ShowBrakeBalloon() {
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
+// A number the phone did not take, for a balloon; posted with the message.
+struct FailureNews {
+  bool mayStillDial;
+  char number[kMaxDialledLength + 1];
+  wchar_t text[256];  // the size of a balloon's text
+};
+
+// Called on the HTTP worker's thread, which must not wait for the shell.
+static void PostFailureNews(const char* number, const char* outcome, bool mayStillDial) {
+  HWND shownBy = window;
+  FailureNews* news = shownBy ? static_cast<FailureNews*>(calloc(1, sizeof(FailureNews))) : nullptr;
+  if (!news) return;
+  news->mayStillDial = mayStillDial;
+  snprintf(news->number, sizeof news->number, "%s", number);
+  // The log line without "http NUMBER: ", which the balloon says otherwise.
+  char prefix[kMaxDialledLength + 16];
+  snprintf(prefix, sizeof prefix, "http %s: ", number);
+  const char* what = strncmp(outcome, prefix, strlen(prefix)) == 0 ? outcome + strlen(prefix) : outcome;
+  char text[1024];
+  snprintf(text, sizeof text, mayStillDial ? "%s: %s. Look at the phone before you click again." : "%s: %s", number,
+           what);
+  wchar_t wide[1024];
+  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 1024)) wide[0] = 0;
+  wcsncpy(news->text, wide, 255);
+  if (!PostMessageW(shownBy, kFailureMessage, 0, reinterpret_cast<LPARAM>(news))) free(news);
+}
+
+static void ShowFailureBalloon(FailureNews* news) {
+  LogLine("the notification area says: %s %s", news->mayStillDial ? "the phone may still dial" : "not dialled",
+          news->number);
+  if (iconShown) {
+    NOTIFYICONDATAW balloon = icon;
+    balloon.uFlags = NIF_INFO;
+    balloon.dwInfoFlags = NIIF_WARNING;
+    wcscpy(balloon.szInfoTitle,
+           news->mayStillDial ? L"teldial: the phone may still dial" : L"teldial: the number was not dialled");
+    wcscpy(balloon.szInfo, news->text);
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
+  }
+  free(news);
+}
+
 static void OpenLog() {
   HINSTANCE opened = ShellExecuteW(window, L"open", logPath, nullptr, nullptr, SW_SHOWNORMAL);
   // Without a program for .log files, Notepad, which every Windows has.
@@ -218,6 +261,10 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
   }
   if (message == kBrakeMessage) {
     ShowBrakeBalloon();
+    return 0;
+  }
+  if (message == kFailureMessage) {
+    ShowFailureBalloon(reinterpret_cast<FailureNews*>(lParam));
     return 0;
   }
   if (message == kOpenSettingsMessage) {
@@ -442,6 +489,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   LogLine("dial-service-tray started, handing numbers to: %s", deliverer->name);
   ServiceHooks hooks = {PostBrakeNews, true};
   SetServiceHooks(hooks);
+  ListenForFailedDeliveries(PostFailureNews);
   if (int failure = StartService(options, kTraySink, &port)) {
     TellUtf8(ReportedProblem(), MB_ICONERROR);
     return failure;

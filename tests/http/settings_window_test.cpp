@@ -165,3 +165,26 @@ TEST(SettingsWindow, ASettingsFileAtFaultIsNamedAndPutRightInTheWindow) {
   PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
 }
+
+// A request that left without an answer is not called a failure: the tray
+// says the phone may still dial, so that the user looks before clicking again.
+TEST(SettingsWindow, ATimeOutIsShownAsAPhoneThatMayStillDial) {
+  TrayFolders folders = FreshTrayFolders();
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20000 --max-calls 0 --http-timeout 1000 --http http://127.0.0.1:" + Port(kSlowPort) +
+                            L"/dial?n={number} --http-user alice --http-password \"pa ss:w0rd\"",
+                        &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  EXPECT_EQ(0, Click(L"tel:0555501230"));
+  std::string log;
+  for (DWORD start = GetTickCount(); !Contains(log, "the notification area says") && GetTickCount() - start < 15000;
+       Sleep(100))
+    log = ReadWholeFile(folders.log);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  log = ReadWholeFile(folders.log);
+  EXPECT_TRUE(Contains(log, "http 0555501230: no answer within 1000 ms: the phone may still dial\n")) << log;
+  EXPECT_TRUE(Contains(log, "the notification area says: the phone may still dial 0555501230\n")) << log;
+}
