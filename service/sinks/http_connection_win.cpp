@@ -87,6 +87,11 @@ static bool RawSend(HttpConnection* connection, const char* data, size_t length,
 static ReceiveResult RawReceive(HttpConnection* connection, char* buffer, size_t size, size_t* got,
                                 unsigned long long deadline, ConnectionFailure* failure) {
   for (;;) {
+    // A server that keeps sending is held to the deadline too.
+    if (GetTickCount64() >= deadline) {
+      Fail(failure, WSAETIMEDOUT, kTimedOut);
+      return kReceiveTimedOut;
+    }
     int received = recv(connection->socket, buffer, size > 65536 ? 65536 : int(size), 0);
     if (received > 0) {
       *got = size_t(received);

@@ -109,9 +109,14 @@ static ExchangeEnd EndExchange(Exchange* exchange, ExchangeEnd end, const char* 
 // body) stay there too, *extra of them from *headLength on.
 static ExchangeEnd ReceiveHead(HttpRequester* requester, unsigned long long deadline, Exchange* exchange,
                                size_t* headLength, size_t* extra) {
-  size_t have = 0;
+  size_t have = 0, searched = 0;
   for (;;) {
-    size_t end = FindAnswerHeadEnd(requester->head, have);
+    // Only the bytes that came since the last look, and the two before them
+    // that may start the empty line.
+    size_t from = searched > 2 ? searched - 2 : 0;
+    size_t found = FindAnswerHeadEnd(requester->head + from, have - from);
+    size_t end = found ? from + found : 0;
+    searched = have;
     if (end) {
       if (!ParseAnswerHead(requester->head, end, &exchange->answer))
         return EndExchange(exchange, kBrokenAnswer, "the answer is not HTTP");
@@ -123,6 +128,7 @@ static ExchangeEnd ReceiveHead(HttpRequester* requester, unsigned long long dead
       // "100 Continue" and the like come before the answer.
       memmove(requester->head, requester->head + end, have - end);
       have -= end;
+      searched = 0;
       continue;
     }
     if (have == sizeof requester->head)
