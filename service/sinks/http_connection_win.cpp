@@ -87,11 +87,6 @@ static bool RawSend(HttpConnection* connection, const char* data, size_t length,
 static ReceiveResult RawReceive(HttpConnection* connection, char* buffer, size_t size, size_t* got,
                                 unsigned long long deadline, ConnectionFailure* failure) {
   for (;;) {
-    // A server that keeps sending is held to the deadline too.
-    if (GetTickCount64() >= deadline) {
-      Fail(failure, WSAETIMEDOUT, kTimedOut);
-      return kReceiveTimedOut;
-    }
     int received = recv(connection->socket, buffer, size > 65536 ? 65536 : int(size), 0);
     if (received > 0) {
       *got = size_t(received);
@@ -334,7 +329,12 @@ bool SendOnConnection(HttpConnection* connection, const char* data, size_t lengt
 
 // Decrypts what has arrived into plain; kReceived once there is some.
 static ReceiveResult Decrypt(HttpConnection* connection, unsigned long long deadline, ConnectionFailure* failure) {
-  for (;;) {
+  for (bool first = true;; first = false) {
+    // Records without data (empty ones, tickets) could come without end.
+    if (!first && GetTickCount64() >= deadline) {
+      Fail(failure, WSAETIMEDOUT, kTimedOut);
+      return kReceiveTimedOut;
+    }
     if (connection->incomingLength == 0 && !ReceiveMore(connection, deadline, failure))
       return failure->error == WSAETIMEDOUT ? kReceiveTimedOut
                                             : failure->error == WSAECONNRESET ? kReceiveClosed : kReceiveFailed;
