@@ -30,8 +30,7 @@ void NoteAuthOffer(AuthOffers* offers, const char* header) {
       snprintf(offers->unanswerable, sizeof offers->unanswerable, "its parameters are not understood");
     return;
   }
-  if (!offers->digestAnswerable ||
-      (offered.algorithm == kDigestSha256 && offers->digest.algorithm != kDigestSha256))
+  if (!offers->digestAnswerable || (offered.algorithm == kDigestSha256 && offers->digest.algorithm != kDigestSha256))
     offers->digest = offered;
   offers->digestAnswerable = true;
 }

@@ -13,7 +13,7 @@
 enum AuthScheme { kAuthNone, kAuthBasic, kAuthDigest };
 
 struct ServerAuth {
-  AuthScheme scheme;         // what the next request carries up front
+  AuthScheme scheme;  // what the next request carries up front
   bool digestOffered;
   bool accepted;             // the credentials sent last were taken
   DigestChallenge digest;    // the challenge answered, for kAuthDigest
@@ -23,7 +23,7 @@ struct ServerAuth {
 // What the WWW-Authenticate headers of one 401 offer.
 struct AuthOffers {
   bool basic;
-  bool digestSeen;        // Digest in any form, answerable or not
+  bool digestSeen;  // Digest in any form, answerable or not
   bool digestAnswerable;
   DigestChallenge digest;  // the strongest answerable one
   char unanswerable[64];   // why a Digest offer cannot be answered

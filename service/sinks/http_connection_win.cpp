@@ -31,7 +31,7 @@ struct HttpConnection {
   wchar_t* host;
   char* incoming;  // received, not yet decrypted
   size_t incomingLength;
-  char* plain;     // decrypted, not yet handed out
+  char* plain;  // decrypted, not yet handed out
   size_t plainStart;
   size_t plainLength;
   char* outgoing;  // one record being encrypted
@@ -164,8 +164,7 @@ static void SendToken(HttpConnection* connection, SecBuffer* token, unsigned lon
 // Keeps what Schannel left of the input (the start of the next record).
 static void KeepExtra(HttpConnection* connection, const SecBuffer& extra) {
   if (extra.BufferType == SECBUFFER_EXTRA && extra.cbBuffer <= connection->incomingLength) {
-    memmove(connection->incoming, connection->incoming + connection->incomingLength - extra.cbBuffer,
-            extra.cbBuffer);
+    memmove(connection->incoming, connection->incoming + connection->incomingLength - extra.cbBuffer, extra.cbBuffer);
     connection->incomingLength = extra.cbBuffer;
   } else {
     connection->incomingLength = 0;
@@ -198,10 +197,10 @@ static SECURITY_STATUS Handshake(HttpConnection* connection, bool started, unsig
     SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
     SecBufferDesc outputDescription = {SECBUFFER_VERSION, 1, output};
     unsigned long attributes = 0;
-    status = InitializeSecurityContextW(&connection->credentials, started ? &connection->context : nullptr,
-                                        connection->host, kFlags, 0, 0, started ? &inputDescription : nullptr, 0,
-                                        started ? nullptr : &connection->context, &outputDescription, &attributes,
-                                        nullptr);
+    status =
+        InitializeSecurityContextW(&connection->credentials, started ? &connection->context : nullptr, connection->host,
+                                   kFlags, 0, 0, started ? &inputDescription : nullptr, 0,
+                                   started ? nullptr : &connection->context, &outputDescription, &attributes, nullptr);
     if (!started && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK)) connection->haveContext = true;
     bool sent = true;
     SendToken(connection, &output[0], deadline, &sent, failure);
@@ -263,8 +262,8 @@ static bool StartTls(HttpConnection* connection, bool insecure, unsigned long lo
   settings.dwVersion = SCHANNEL_CRED_VERSION;
   settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
   SECURITY_STATUS status =
-      AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                &settings, nullptr, nullptr, &connection->credentials, nullptr);
+      AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &settings,
+                                nullptr, nullptr, &connection->credentials, nullptr);
   if (status != SEC_E_OK) return Fail(failure, unsigned(status), "TLS is not available");
   connection->haveCredentials = true;
   connection->incoming = static_cast<char*>(malloc(kTlsBufferSize));
@@ -336,8 +335,9 @@ static ReceiveResult Decrypt(HttpConnection* connection, unsigned long long dead
       return kReceiveTimedOut;
     }
     if (connection->incomingLength == 0 && !ReceiveMore(connection, deadline, failure))
-      return failure->error == WSAETIMEDOUT ? kReceiveTimedOut
-                                            : failure->error == WSAECONNRESET ? kReceiveClosed : kReceiveFailed;
+      return failure->error == WSAETIMEDOUT    ? kReceiveTimedOut
+             : failure->error == WSAECONNRESET ? kReceiveClosed
+                                               : kReceiveFailed;
     SecBuffer buffers[4] = {{unsigned(connection->incomingLength), SECBUFFER_DATA, connection->incoming},
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr},

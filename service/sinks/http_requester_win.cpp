@@ -62,9 +62,8 @@ static void DropConnection(HttpRequester* requester) {
 
 static bool Connect(HttpRequester* requester, unsigned long long deadline, ConnectionFailure* failure) {
   const HttpOptions& http = *requester->http;
-  requester->connection =
-      OpenHttpConnection(Wide(http.target.host), http.target.port, http.target.secure, http.insecure, deadline,
-                         failure);
+  requester->connection = OpenHttpConnection(Wide(http.target.host), http.target.port, http.target.secure,
+                                             http.insecure, deadline, failure);
   return requester->connection != nullptr;
 }
 
@@ -136,12 +135,17 @@ static ExchangeEnd ReceiveHead(HttpRequester* requester, unsigned long long dead
     size_t got = 0;
     switch (ReceiveOnConnection(requester->connection, requester->head + have, sizeof requester->head - have, &got,
                                 deadline, &exchange->failure)) {
-      case kReceived: have += got; break;
-      case kReceiveTimedOut: return EndExchange(exchange, kNoAnswer, nullptr);
+      case kReceived:
+        have += got;
+        break;
+      case kReceiveTimedOut:
+        return EndExchange(exchange, kNoAnswer, nullptr);
       case kReceiveClosed:
-        return EndExchange(exchange, kBrokenAnswer,
-                           have ? "the connection closed in the answer's headers" : "the connection closed without an answer");
-      case kReceiveFailed: return EndExchange(exchange, kBrokenAnswer, "the connection broke off");
+        return EndExchange(
+            exchange, kBrokenAnswer,
+            have ? "the connection closed in the answer's headers" : "the connection closed without an answer");
+      case kReceiveFailed:
+        return EndExchange(exchange, kBrokenAnswer, "the connection broke off");
     }
   }
 }
@@ -168,13 +172,13 @@ static bool SkipBody(HttpRequester* requester, unsigned long long deadline, Exch
 }
 
 static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorization, size_t bodyLength,
-                            unsigned long long deadline, Exchange* exchange) {
+                                unsigned long long deadline, Exchange* exchange) {
   memset(exchange, 0, sizeof *exchange);
   if (!HttpConnectionOpen(requester) && !Connect(requester, deadline, &exchange->failure))
     return EndExchange(exchange, kNotSent, nullptr);
   const HttpOptions& http = *requester->http;
-  WireRequest request = {http.post, requester->target, requester->host, requester->headerLines, authorization,
-                         bodyLength};
+  WireRequest request = {http.post,     requester->target, requester->host, requester->headerLines,
+                         authorization, bodyLength};
   size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headerLines) +
                 (authorization ? strlen(authorization) : 0) + 256 + (http.post ? bodyLength : 0);
   char* bytes = static_cast<char*>(malloc(size));
@@ -217,8 +221,9 @@ static bool BuildAuthorization(HttpRequester* requester) {
   }
   char cnonce[33];
   if (!RandomHex(16, cnonce)) return false;
-  DigestAnswer answer = {requester->userUtf8, requester->passwordUtf8, requester->http->post ? "POST" : "GET",
-                         requester->target, cnonce, ++auth.nonceCount};
+  DigestAnswer answer = {
+      requester->userUtf8, requester->passwordUtf8, requester->http->post ? "POST" : "GET", requester->target, cnonce,
+      ++auth.nonceCount};
   return BuildDigestAuthorization(auth.digest, answer, DigestHashHex, out, kMaxAuthorization) > 0;
 }
 
@@ -273,15 +278,18 @@ static const char* Authenticate(HttpRequester* requester, size_t bodyLength, uns
     AuthOffers offers;
     NoteOffers(requester, exchange->answer, &offers);
     switch (TakeChallenge(&requester->auth, offers, sentCredentials, sentAgain)) {
-      case kAuthRefused: return "the server refused the credentials";
-      case kAuthNoKnownScheme: return "the server asks for neither Basic nor Digest authentication";
+      case kAuthRefused:
+        return "the server refused the credentials";
+      case kAuthNoKnownScheme:
+        return "the server asks for neither Basic nor Digest authentication";
       case kAuthUnanswerable:
         snprintf(why, size,
                  "the server's Digest challenge cannot be answered (%s); Basic is never sent to a server that "
                  "offers Digest",
                  offers.unanswerable[0] ? offers.unanswerable : "it offered Digest before");
         return why;
-      case kAuthSendAgain: break;
+      case kAuthSendAgain:
+        break;
     }
     const char* authorization = UpFront(requester);
     if (!authorization) return "the credentials cannot be put into the request";
@@ -323,8 +331,8 @@ static bool ExpandRequest(HttpRequester* requester, const char* dialled, size_t*
   return true;
 }
 
-static void DescribeAnswer(HttpRequester* requester, const char* dialled, const AnswerHead& answer,
-                           const char* refusal, unsigned long long spent, char* outcome, size_t size) {
+static void DescribeAnswer(HttpRequester* requester, const char* dialled, const AnswerHead& answer, const char* refusal,
+                           unsigned long long spent, char* outcome, size_t size) {
   char reason[kMaxFormattedTextSize];
   FormatTextForLog(answer.reason, answer.reasonLength, reason, sizeof reason);
   unsigned status = answer.status;
@@ -335,8 +343,8 @@ static void DescribeAnswer(HttpRequester* requester, const char* dialled, const 
   char location[kMaxFormattedTextSize];
   if (!refusal && status >= 300 && status < 400) {
     HeaderForLog(answer, "Location", location, sizeof location);
-    snprintf(outcome, size, "http %s: %u %s in %llu ms: redirected to %s, not followed", dialled, status, reason,
-             spent, location[0] ? location : "(no Location)");
+    snprintf(outcome, size, "http %s: %u %s in %llu ms: redirected to %s, not followed", dialled, status, reason, spent,
+             location[0] ? location : "(no Location)");
     return;
   }
   if (!refusal) refusal = PresetFailureHint(PhoneKind(requester->http->phoneKind), status);
@@ -378,7 +386,8 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
     case kBrokenAnswer:
       snprintf(outcome, size, "http %s: %s, after %llu ms: the phone may still dial", dialled, exchange.broken, spent);
       return false;
-    case kAnswered: break;
+    case kAnswered:
+      break;
   }
   DescribeAnswer(requester, dialled, exchange.answer, refusal, spent, outcome, size);
   return !refusal && exchange.answer.status >= 200 && exchange.answer.status < 300;

@@ -110,8 +110,9 @@ static int PrepareHttp(const SinkOptions& options) {
 
 static void WarnOfReadablePassword() {
   if (http && PasswordTravelsReadable(*http))
-    LogLine("http: warning: the phone is reached over plain http, so its password crosses the network readable "
-            "unless the phone asks for Digest (https keeps it private)");
+    LogLine(
+        "http: warning: the phone is reached over plain http, so its password crosses the network readable "
+        "unless the phone asks for Digest (https keeps it private)");
 }
 
 static void Deliver(const char* number) {

@@ -209,8 +209,10 @@ static BodyProgress ReadChunked(BodyReader* reader, const char* data, size_t len
       }
       case kChunkDataEnd:
         i++;
-        if (c == '\n') reader->chunkState = kChunkSize;
-        else if (c != '\r') return kBodyBroken;
+        if (c == '\n')
+          reader->chunkState = kChunkSize;
+        else if (c != '\r')
+          return kBodyBroken;
         break;
       case kChunkTrailer:
         i++;
