@@ -171,15 +171,17 @@ static void KeepExtra(HttpConnection* connection, const SecBuffer& extra) {
   }
 }
 
-static bool ReceiveMore(HttpConnection* connection, unsigned long long deadline, ConnectionFailure* failure) {
-  if (connection->incomingLength >= kTlsBufferSize) return Fail(failure, 0, "the server's TLS record is too long");
+static ReceiveResult ReceiveMore(HttpConnection* connection, unsigned long long deadline, ConnectionFailure* failure) {
+  if (connection->incomingLength >= kTlsBufferSize) {
+    Fail(failure, 0, "the server's TLS record is too long");
+    return kReceiveFailed;
+  }
   size_t got = 0;
   ReceiveResult result = RawReceive(connection, connection->incoming + connection->incomingLength,
                                     kTlsBufferSize - connection->incomingLength, &got, deadline, failure);
-  if (result == kReceiveClosed) return Fail(failure, WSAECONNRESET, kBroken);
-  if (result != kReceived) return false;
-  connection->incomingLength += got;
-  return true;
+  if (result == kReceiveClosed) Fail(failure, WSAECONNRESET, kBroken);
+  if (result == kReceived) connection->incomingLength += got;
+  return result;
 }
 
 // The handshake from its first message, or (input given) a message the
@@ -189,7 +191,7 @@ static SECURITY_STATUS Handshake(HttpConnection* connection, bool started, unsig
   SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
   bool read = started && connection->incomingLength == 0;
   for (;;) {
-    if (read && !ReceiveMore(connection, deadline, failure)) return SEC_E_INTERNAL_ERROR;
+    if (read && ReceiveMore(connection, deadline, failure) != kReceived) return SEC_E_INTERNAL_ERROR;
     read = true;
     SecBuffer input[2] = {{unsigned(connection->incomingLength), SECBUFFER_TOKEN, connection->incoming},
                           {0, SECBUFFER_EMPTY, nullptr}};
@@ -334,10 +336,10 @@ static ReceiveResult Decrypt(HttpConnection* connection, unsigned long long dead
       Fail(failure, WSAETIMEDOUT, kTimedOut);
       return kReceiveTimedOut;
     }
-    if (connection->incomingLength == 0 && !ReceiveMore(connection, deadline, failure))
-      return failure->error == WSAETIMEDOUT    ? kReceiveTimedOut
-             : failure->error == WSAECONNRESET ? kReceiveClosed
-                                               : kReceiveFailed;
+    if (connection->incomingLength == 0) {
+      ReceiveResult result = ReceiveMore(connection, deadline, failure);
+      if (result != kReceived) return result;
+    }
     SecBuffer buffers[4] = {{unsigned(connection->incomingLength), SECBUFFER_DATA, connection->incoming},
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr},
@@ -345,8 +347,9 @@ static ReceiveResult Decrypt(HttpConnection* connection, unsigned long long dead
     SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
     SECURITY_STATUS status = DecryptMessage(&connection->context, &description, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
-      if (!ReceiveMore(connection, deadline, failure))
-        return failure->error == WSAETIMEDOUT ? kReceiveTimedOut : kReceiveFailed;
+      // A connection that ends within a record broke off.
+      ReceiveResult result = ReceiveMore(connection, deadline, failure);
+      if (result != kReceived) return result == kReceiveClosed ? kReceiveFailed : result;
       continue;
     }
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {

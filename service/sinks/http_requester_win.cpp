@@ -53,14 +53,14 @@ static char* Utf8FromWide(const wchar_t* text) {
   return utf8;
 }
 
-static unsigned long long DeadlineAfter(unsigned long timeoutMs) { return GetTickCount64() + timeoutMs; }
-
 static void DropConnection(HttpRequester* requester) {
   CloseHttpConnection(requester->connection);
   requester->connection = nullptr;
 }
 
-static bool Connect(HttpRequester* requester, unsigned long long deadline, ConnectionFailure* failure) {
+// The open connection, or a new one.
+static bool EnsureConnection(HttpRequester* requester, unsigned long long deadline, ConnectionFailure* failure) {
+  if (HttpConnectionOpen(requester)) return true;
   const HttpOptions& http = *requester->http;
   requester->connection = OpenHttpConnection(Wide(http.target.host), http.target.port, http.target.secure,
                                              http.insecure, deadline, failure);
@@ -70,9 +70,8 @@ static bool Connect(HttpRequester* requester, unsigned long long deadline, Conne
 RequestEnd LastRequestEnd(const HttpRequester* requester) { return requester->lastEnd; }
 
 bool WarmHttpConnection(HttpRequester* requester) {
-  if (HttpConnectionOpen(requester)) return true;
   ConnectionFailure failure;
-  return Connect(requester, DeadlineAfter(requester->http->timeoutMs), &failure);
+  return EnsureConnection(requester, GetTickCount64() + requester->http->timeoutMs, &failure);
 }
 
 HANDLE HttpConnectionActivity(HttpRequester* requester) {
@@ -174,8 +173,7 @@ static bool SkipBody(HttpRequester* requester, unsigned long long deadline, Exch
 static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorization, size_t bodyLength,
                                 unsigned long long deadline, Exchange* exchange) {
   memset(exchange, 0, sizeof *exchange);
-  if (!HttpConnectionOpen(requester) && !Connect(requester, deadline, &exchange->failure))
-    return EndExchange(exchange, kNotSent, nullptr);
+  if (!EnsureConnection(requester, deadline, &exchange->failure)) return EndExchange(exchange, kNotSent, nullptr);
   const HttpOptions& http = *requester->http;
   WireRequest request = {http.post,     requester->target, requester->host, requester->headerLines,
                          authorization, bodyLength};
@@ -234,17 +232,26 @@ static const char* UpFront(HttpRequester* requester) {
   return BuildAuthorization(requester) ? requester->authorization : nullptr;
 }
 
-static void NoteOffers(HttpRequester* requester, const AnswerHead& answer, AuthOffers* offers) {
-  StartAuthOffers(offers);
-  size_t cursor = 0;
+// The next value of the header, 0-terminated in requester->offer; values too
+// long for it are passed over.
+static const char* NextHeaderText(HttpRequester* requester, const AnswerHead& answer, const char* name,
+                                  size_t* cursor) {
   const char* value;
   size_t length;
-  while (NextHeaderValue(answer, "WWW-Authenticate", &cursor, &value, &length)) {
+  while (NextHeaderValue(answer, name, cursor, &value, &length)) {
     if (length >= sizeof requester->offer) continue;
     memcpy(requester->offer, value, length);
     requester->offer[length] = 0;
-    NoteAuthOffer(offers, requester->offer);
+    return requester->offer;
   }
+  return nullptr;
+}
+
+static void NoteOffers(HttpRequester* requester, const AnswerHead& answer, AuthOffers* offers) {
+  StartAuthOffers(offers);
+  size_t cursor = 0;
+  while (const char* offer = NextHeaderText(requester, answer, "WWW-Authenticate", &cursor))
+    NoteAuthOffer(offers, offer);
 }
 
 // The first value of the header as log text, or "" without one.
@@ -259,13 +266,8 @@ static void HeaderForLog(const AnswerHead& answer, const char* name, char* text,
 static void NoteTakenCredentials(HttpRequester* requester, const AnswerHead& answer) {
   NoteCredentialsTaken(&requester->auth);
   size_t cursor = 0;
-  const char* value;
-  size_t length;
-  if (NextHeaderValue(answer, "Authentication-Info", &cursor, &value, &length) && length < sizeof requester->offer) {
-    memcpy(requester->offer, value, length);
-    requester->offer[length] = 0;
-    TakeAuthenticationInfo(&requester->auth, requester->offer);
-  }
+  if (const char* info = NextHeaderText(requester, answer, "Authentication-Info", &cursor))
+    TakeAuthenticationInfo(&requester->auth, info);
 }
 
 // After a 401: the refusal for the log, or null when the request was made
