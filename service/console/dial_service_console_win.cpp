@@ -177,6 +177,9 @@ static int StorePassword(int argc, wchar_t** argv) {
   return written ? 0 : 1;
 }
 
+static void LogMachineNote(const char* line) { LogLine("%s", line); }
+static void ReportMachineNote(const char* line) { fprintf(stderr, "dial-service: %s\n", line); }
+
 static int Serve(const ServiceOptions& options) {
   int port = 0;
   if (int failure = StartService(options, ChooseNumberSink(options.sink), &port)) return failure;
@@ -200,6 +203,9 @@ int wmain(int argc, wchar_t** argv) {
     return exitCode;
   }
   const ServiceOptions& options = loaded->options;
+  // Serving, they belong in the log; otherwise beside what is shown.
+  bool serving = !options.help && !options.showRequest && !options.testCall;
+  ForEachMachineNote(loaded, serving ? LogMachineNote : ReportMachineNote);
   int result = 0;
   if (options.help) {
     static char usage[8192];

@@ -105,15 +105,26 @@ static bool SetOnce(const char16_t** slot, const char16_t* value, const char* na
   return true;
 }
 
+static bool Fault(int* faultIndex, int index) {
+  if (faultIndex) *faultIndex = index;
+  return false;
+}
+
 static bool HasPassword(const HttpOptions& http) {
   return http.password || http.passwordVariable || http.protectedPassword;
 }
 
-static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool timeoutGiven, char* problem) {
+// userIndex, timeoutIndex: where --http-user and --http-timeout were given (0:
+// not), named as the fault when they alone are wrong, so that a settings line
+// that sets them can be.
+static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, int userIndex, int timeoutIndex,
+                             char* problem, int* faultIndex) {
   if (!http.url) {
-    if (methodGiven || http.body || http.headerCount || http.user || HasPassword(http) || timeoutGiven ||
-        http.insecure)
+    if (methodGiven || http.body || http.headerCount || http.user || HasPassword(http) || timeoutIndex ||
+        http.insecure) {
+      if (faultIndex) *faultIndex = userIndex && (!timeoutIndex || userIndex < timeoutIndex) ? userIndex : timeoutIndex;
       return RefuseWith(problem, kMaxOptionProblem, "the --http-... options need --http URL");
+    }
     return true;
   }
   if (http.body && !http.post) return RefuseWith(problem, kMaxOptionProblem, "--http-body needs --http-method POST");
@@ -128,7 +139,7 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, bool tim
     return RefuseWith(problem, kMaxOptionProblem, "{password} in the request needs --http-password-env or a stored password");
   if (HasPassword(http) && !http.user && !passwordInRequest) return RefuseWith(problem, kMaxOptionProblem, "a password needs --http-user");
   if (http.user && !HasPassword(http))
-    return RefuseWith(problem, kMaxOptionProblem, "--http-user needs --http-password or --http-password-env");
+    return Fault(faultIndex, userIndex) || RefuseWith(problem, kMaxOptionProblem, "--http-user needs --http-password or --http-password-env");
   if (http.user)
     for (const char16_t* c = http.user; *c; c++)
       if (*c == u':' || *c < 0x20) return RefuseWith(problem, kMaxOptionProblem, "--http-user may hold neither a colon nor a control character");
@@ -155,11 +166,6 @@ enum TextOptionIndex {
   kTextSettings, kTextOptionCount
 };
 }  // namespace
-
-static bool Fault(int* faultIndex, int index) {
-  if (faultIndex) *faultIndex = index;
-  return false;
-}
 
 static const char kPhoneKinds[] = "yealink, snom, grandstream, poly, fritzbox, asterisk, baresip";
 
@@ -245,7 +251,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       {u"--confirm", &options->confirm, 0},  {u"--allow-codes", &options->allowCodes, 0},
       {u"--any-user", &options->anyUser, 0},
   };
-  bool timeoutGiven = false, portGiven = false, countGiven = false, logSizeGiven = false, maxCallsGiven = false;
+  int timeoutIndex = 0;
+  bool portGiven = false, countGiven = false, logSizeGiven = false, maxCallsGiven = false;
   int methodIndex = 0, phoneIndex = 0;
   char text[200];
   problem[0] = 0;
@@ -331,13 +338,13 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       if (accepted && (!*value || HoldsNumberField(value)))
         accepted = RefuseWith(problem, kMaxOptionProblem, "--http-password-env needs a variable name");
     } else if (Equal(option, u"--http-timeout")) {
-      accepted = !timeoutGiven && ParseDecimal(value, 1, 600000, &number);
-      if (timeoutGiven)
+      accepted = !timeoutIndex && ParseDecimal(value, 1, 600000, &number);
+      if (timeoutIndex)
         RefuseWith(problem, kMaxOptionProblem, "--http-timeout is given twice");
       else if (!accepted)
         RefuseWith(problem, kMaxOptionProblem, "--http-timeout %s is not a number of milliseconds from 1 to 600000", valueText);
       http.timeoutMs = number;
-      timeoutGiven = true;
+      timeoutIndex = optionIndex;
     } else if (Equal(option, u"--phone")) {
       if (phoneIndex)
         accepted = RefuseWith(problem, kMaxOptionProblem, "--phone is given twice");
@@ -368,5 +375,5 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
   if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem))
     return Fault(faultIndex, phoneIndex);
-  return CheckHttpOptions(http, methodIndex != 0, timeoutGiven, problem);
+  return CheckHttpOptions(http, methodIndex != 0, texts[kTextHttpUser].index, timeoutIndex, problem, faultIndex);
 }

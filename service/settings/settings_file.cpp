@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "service/number/call_guard.h"
+#include "service/number/dialing_rules.h"
 #include "service/number/service_text.h"
 
 static const char kSection[] = "dial-service";
@@ -136,7 +138,33 @@ static const char16_t* Widen(const char* text, size_t begin, size_t end, char16_
   return start;
 }
 
-bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char* problem, size_t size) {
+// A control character in a value (C0 with TAB, DEL, C1) is no phone setting;
+// refused, so that nothing can carry a line break or an escape into a request.
+static bool HoldsControlCharacter(const char* text, size_t begin, size_t end) {
+  for (size_t at = begin; at < end;) {
+    long code = DecodeUtf8(reinterpret_cast<const unsigned char*>(text), end, &at);
+    if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) return true;
+  }
+  return false;
+}
+
+// What is wrong with the line, or null.
+static const char* LineFault(const char* utf8, const TextLine& line) {
+  for (size_t at = line.begin; at < line.end;) {
+    long code = DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8), line.end, &at);
+    if (code < 0) return "not UTF-8 text";
+    if (code == 0) return "holds a NUL byte";
+  }
+  LineParts parts = ReadLine(utf8, line.begin, line.end);
+  if (parts.kind == kLineWrong) return "neither key=value, a [section], a comment nor blank";
+  if (parts.kind == kLineEntry && HoldsControlCharacter(utf8, parts.valueBegin, parts.valueEnd))
+    return "the value holds a control character";
+  return nullptr;
+}
+
+// With note, a line at fault is told and left out; without, it fails the text.
+static bool ReadText(const char* utf8, size_t length, SettingsFile* file, char* problem, size_t size,
+                     SettingsNote note, void* context) {
   *file = SettingsFile{};
   if (problem && size) problem[0] = 0;
   size_t start = HasBom(utf8, length) ? 3 : 0;
@@ -147,13 +175,9 @@ bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char*
   unsigned number = 0;
   while (reader.Next(&line)) {
     number++;
-    for (size_t at = line.begin; at < line.end;) {
-      long code = DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8), line.end, &at);
-      if (code < 0) return RefuseWith(problem, size, "line %u: not UTF-8 text", number);
-      if (code == 0) return RefuseWith(problem, size, "line %u: holds a NUL byte", number);
-    }
-    if (ReadLine(utf8, line.begin, line.end).kind == kLineWrong)
-      return RefuseWith(problem, size, "line %u: neither key=value, a [section], a comment nor blank", number);
+    const char* fault = LineFault(utf8, line);
+    if (fault && !note) return RefuseWith(problem, size, "line %u: %s", number, fault);
+    if (fault) note(context, number, fault);
   }
   // Each byte gives at most one UTF-16 unit, each entry two 0s.
   size_t entryBytes = lines * sizeof(SettingsEntry);
@@ -167,6 +191,7 @@ bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char*
   number = 0;
   while (reader.Next(&line)) {
     number++;
+    if (LineFault(utf8, line)) continue;
     LineParts parts = ReadLine(utf8, line.begin, line.end);
     if (parts.kind == kLineSection) ours = IsOurSection(utf8, parts);
     if (parts.kind != kLineEntry || !ours) continue;
@@ -176,6 +201,20 @@ bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char*
     entry.line = number;
   }
   return true;
+}
+
+bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char* problem, size_t size) {
+  return ReadText(utf8, length, file, problem, size, nullptr, nullptr);
+}
+
+bool ReadSettingsTextLeniently(const char* utf8, size_t length, SettingsFile* file, SettingsNote note, void* context) {
+  return ReadText(utf8, length, file, nullptr, 0, note, context);
+}
+
+void DropSettingsEntry(SettingsFile* file, size_t index) {
+  if (index >= file->count) return;
+  memmove(&file->entries[index], &file->entries[index + 1], (file->count - index - 1) * sizeof(SettingsEntry));
+  file->count--;
 }
 
 void FreeSettingsFile(SettingsFile* file) {
@@ -234,6 +273,77 @@ static int FlagValue(const char16_t* value) {
   if (value[i]) return -1;
   lower[i] = 0;
   return IsAnyOf(lower, kYes) ? 1 : IsAnyOf(lower, kNo) ? 0 : -1;
+}
+
+// What an administrator rolls out to every user: the phone, how numbers are
+// dialled, and what only makes the service more careful. Whatever runs a
+// program, chooses a server, loosens a check or reaches other users' programs
+// stays the user's own choice.
+static const char* const kMachineKeys[] = {
+    "phone", "phone-address", "phone-https", "phone-line", "phone-account", "phone-endpoint", "phone-context",
+    "http-user", "http-timeout", "confirm", "block", "max-calls", nullptr};
+
+// country, area, outside and the other dialing rules.
+static bool IsDialingRuleKey(const char16_t* key) {
+  char16_t option[40] = u"--";
+  size_t length = 0;
+  while (key[length] && length + 3 < sizeof option / sizeof option[0]) {
+    option[length + 2] = key[length];
+    length++;
+  }
+  if (key[length]) return false;
+  option[length + 2] = 0;
+  return DialingRuleOfOption(option) != kRuleCount;
+}
+
+static bool ParseCount(const char16_t* text, size_t length, unsigned long* value) {
+  *value = 0;
+  if (length == 0 || length > 9) return false;
+  for (size_t i = 0; i < length; i++) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    *value = *value * 10 + unsigned(text[i] - u'0');
+  }
+  return true;
+}
+
+// max-calls N/SECONDS no looser than the default: at most as many calls in
+// at least as long a time. 0 (no brake) never is.
+static bool IsStricterBrake(const char16_t* value) {
+  size_t slash = 0;
+  while (value[slash] && value[slash] != u'/') slash++;
+  if (!value[slash]) return false;
+  size_t length = slash + 1;
+  while (value[length]) length++;
+  unsigned long calls, seconds;
+  return ParseCount(value, slash, &calls) && ParseCount(value + slash + 1, length - slash - 1, &seconds) &&
+         calls >= 1 && calls <= kDefaultMaxCalls && seconds >= kDefaultMaxCallsSeconds;
+}
+
+bool MachineMaySet(const char16_t* key, const char16_t* value, char* problem, size_t size) {
+  if (problem && size) problem[0] = 0;
+  char shown[100];
+  EncodeUtf8(key, shown, sizeof shown);
+  if (!IsAnyOf(key, kMachineKeys) && !IsDialingRuleKey(key))
+    return RefuseWith(problem, size, "%s is not read from the machine's settings file", shown);
+  if (IsAnyOf(key, kFlagKeys) && FlagValue(value) < 0) return RefuseWith(problem, size, "%s takes yes or no", shown);
+  if (EqualsAscii(key, "max-calls") && !IsStricterBrake(value))
+    return RefuseWith(problem, size,
+                      "the machine's settings file may set max-calls only to N/SECONDS with N at most %u and "
+                      "SECONDS at least %u",
+                      kDefaultMaxCalls, kDefaultMaxCallsSeconds);
+  return true;
+}
+
+void KeepMachineSettings(SettingsFile* file, SettingsNote note, void* context) {
+  char problem[200];
+  for (size_t i = 0; i < file->count;) {
+    if (MachineMaySet(file->entries[i].key, file->entries[i].value, problem, sizeof problem)) {
+      i++;
+      continue;
+    }
+    if (note) note(context, file->entries[i].line, problem);
+    DropSettingsEntry(file, i);
+  }
 }
 
 namespace {

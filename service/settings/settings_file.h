@@ -26,9 +26,27 @@ struct SettingsFile {
 };
 
 // False with "line N: <problem>" when a line is neither blank, a comment, a
-// section nor key=value, or the text is not UTF-8; file is then empty.
+// section nor key=value, a value holds a control character (TAB, DEL and C1
+// included), or the text is not UTF-8; file is then empty.
 bool ReadSettingsText(const char* utf8, size_t length, SettingsFile* file, char* problem, size_t size);
 void FreeSettingsFile(SettingsFile* file);
+
+// Told of a line left out (counted from 1) and why, in the words above.
+typedef void (*SettingsNote)(void* context, unsigned line, const char* problem);
+// As ReadSettingsText, but each line at fault is told to note and left out
+// (the machine's file, which one bad line must not turn into every user's
+// failure); false only when memory runs out.
+bool ReadSettingsTextLeniently(const char* utf8, size_t length, SettingsFile* file, SettingsNote note, void* context);
+void DropSettingsEntry(SettingsFile* file, size_t index);
+
+// The machine's file may set only what an administrator rolls out: the
+// phone (phone, phone-...), http-user, http-timeout, the dialing rules,
+// confirm, block, and max-calls at least as strict as the default 5/10 (at
+// most 5 calls in at least 10 seconds). False with the problem (without file
+// and line) for anything else.
+bool MachineMaySet(const char16_t* key, const char16_t* value, char* problem, size_t size);
+// Drops each entry the machine's file may not set, telling note of each.
+void KeepMachineSettings(SettingsFile* file, SettingsNote note, void* context);
 
 // The options of the layers as one argv (argv[0] the program) for
 // ParseServiceOptions: the machine file, the user file, the command line. A

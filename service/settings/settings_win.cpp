@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "service/number/service_text.h"
+#include "service/settings/file_trust_win.h"
 
 static const wchar_t kSettingsTail[] = L"\\teldial\\dial-service.ini";
 // Far more than any settings file; a larger one is not a settings file.
@@ -51,29 +53,109 @@ static void Utf8Path(const wchar_t* path, char* out, size_t size) {
 
 enum FileRead { kFileRead, kFileMissing, kFileUnreadable };
 
-// The whole file, malloc'd (with a 0 after it), or why not.
-static FileRead ReadWholeFile(const wchar_t* path, char** text, DWORD* length) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kFileMissing : kFileUnreadable;
-  }
+// The whole of the open file, malloc'd (with a 0 after it); false when it
+// cannot be read or is too large for a settings file.
+static bool ReadOpenFile(HANDLE file, char** text, DWORD* length) {
   LARGE_INTEGER size = {};
   *text = nullptr;
   if (GetFileSizeEx(file, &size) && size.QuadPart <= kMaxSettingsBytes)
     *text = static_cast<char*>(malloc(size_t(size.QuadPart) + 1));
   DWORD got = 0;
   bool read = *text && ReadFile(file, *text, DWORD(size.QuadPart), &got, nullptr) && got == DWORD(size.QuadPart);
-  CloseHandle(file);
   if (!read) {
     free(*text);
     *text = nullptr;
-    return kFileUnreadable;
+    return false;
   }
   (*text)[got] = 0;
   *length = got;
-  return kFileRead;
+  return true;
+}
+
+static bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The whole file, malloc'd (with a 0 after it), or why not.
+static FileRead ReadWholeFile(const wchar_t* path, char** text, DWORD* length) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  *text = nullptr;
+  if (file == INVALID_HANDLE_VALUE) return IsMissing(GetLastError()) ? kFileMissing : kFileUnreadable;
+  bool read = ReadOpenFile(file, text, length);
+  CloseHandle(file);
+  return read ? kFileRead : kFileUnreadable;
+}
+
+static void AddNote(LoadedOptions* loaded, const char* format, ...) __attribute__((format(printf, 2, 3)));
+static void AddNote(LoadedOptions* loaded, const char* format, ...) {
+  char line[kMaxOptionProblem + 3 * kMaxSettingsPath];
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(line, sizeof line, format, arguments);
+  va_end(arguments);
+  size_t used = loaded->machineNotes ? strlen(loaded->machineNotes) : 0;
+  char* grown = static_cast<char*>(realloc(loaded->machineNotes, used + strlen(line) + 2));
+  if (!grown) return;
+  memcpy(grown + used, line, strlen(line));
+  memcpy(grown + used + strlen(line), "\n", 2);
+  loaded->machineNotes = grown;
+}
+
+namespace {
+struct MachineNotes {
+  LoadedOptions* loaded;
+  const char* shown;
+};
+}  // namespace
+
+static void NoteBadMachineLine(void* context, unsigned line, const char* problem) {
+  MachineNotes* notes = static_cast<MachineNotes*>(context);
+  AddNote(notes->loaded, "%s:%u: %s; the line is left out", notes->shown, line, problem);
+}
+
+static void NoteMachineKey(void* context, unsigned line, const char* problem) {
+  MachineNotes* notes = static_cast<MachineNotes*>(context);
+  AddNote(notes->loaded, "%s:%u: %s", notes->shown, line, problem);
+}
+
+// The machine's file is every user's, so it is read only when administrators
+// alone may change it and its folder, and only for what it may set; what is
+// wrong with it is noted, never fatal. The folder stays open without sharing
+// deletion, so that neither can be swapped between the check and the read.
+static void ReadMachineLayer(LoadedOptions* loaded) {
+  wchar_t* path = loaded->machinePath;
+  char shown[3 * kMaxSettingsPath];
+  Utf8Path(path, shown, sizeof shown);
+  wchar_t folderPath[kMaxSettingsPath];
+  wcscpy(folderPath, path);
+  if (wchar_t* last = wcsrchr(folderPath, L'\\')) *last = 0;
+  HANDLE folder = CreateFileW(folderPath, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  char reason[kMaxOptionProblem];
+  char* text = nullptr;
+  DWORD length = 0;
+  bool read = false;
+  if (file == INVALID_HANDLE_VALUE) {
+    if (!IsMissing(error)) AddNote(loaded, "%s: not read: the file cannot be opened, error %lu", shown, error);
+  } else if (folder == INVALID_HANDLE_VALUE) {
+    AddNote(loaded, "%s: not read: its folder cannot be opened, error %lu", shown, GetLastError());
+  } else if (!IsAdministratorsOnly(folder, true, reason, sizeof reason) ||
+             !IsAdministratorsOnly(file, false, reason, sizeof reason)) {
+    AddNote(loaded, "%s: not read: %s", shown, reason);
+    loaded->machineDistrusted = true;
+  } else if (!ReadOpenFile(file, &text, &length)) {
+    AddNote(loaded, "%s: not read: the file cannot be read", shown);
+  } else {
+    MachineNotes notes = {loaded, shown};
+    read = ReadSettingsTextLeniently(text, length, &loaded->machine, NoteBadMachineLine, &notes);
+    if (read) KeepMachineSettings(&loaded->machine, NoteMachineKey, &notes);
+  }
+  free(text);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  if (!read) path[0] = 0;
 }
 
 // Reads one layer's file into *file; a missing file leaves path "" (when
@@ -123,9 +205,7 @@ static bool ReadLayers(LoadedOptions* loaded, int argc, const wchar_t* const* ar
   bool noSettings = false;
   FindUserLayer(argc, argv, &settingsFile, &noSettings);
   if (noSettings) return true;
-  if (MachineSettingsPath(loaded->machinePath, kMaxSettingsPath) &&
-      !ReadLayer(loaded->machinePath, true, &loaded->machine, problem, size, exitCode))
-    return false;
+  if (MachineSettingsPath(loaded->machinePath, kMaxSettingsPath)) ReadMachineLayer(loaded);
   if (settingsFile) {
     if (wcslen(settingsFile) >= kMaxSettingsPath) {
       RefuseWith(problem, size, "the --settings path is too long");
@@ -139,24 +219,38 @@ static bool ReadLayers(LoadedOptions* loaded, int argc, const wchar_t* const* ar
          ReadLayer(loaded->userPath, true, &loaded->user, problem, size, exitCode);
 }
 
+// A line of the machine's file that the option parser refuses is left out
+// and the rest parsed again; a fault anywhere else is the settings' problem.
 static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* argv, char* problem, size_t size) {
-  const SettingsFile* machine = loaded->machinePath[0] ? &loaded->machine : nullptr;
-  const SettingsFile* user = loaded->userPath[0] ? &loaded->user : nullptr;
-  if (!MergeOptionLayers(machine, Text16(loaded->machinePath), user, Text16(loaded->userPath), argc,
-                         reinterpret_cast<const char16_t* const*>(argv), &loaded->merged, problem, size))
-    return false;
-  char fault[kMaxOptionProblem];
-  int faultIndex = 0;
-  if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex)) return true;
-  const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
-  if (origin && origin->path) {
+  for (;;) {
+    const SettingsFile* machine = loaded->machinePath[0] ? &loaded->machine : nullptr;
+    const SettingsFile* user = loaded->userPath[0] ? &loaded->user : nullptr;
+    FreeMergedOptions(&loaded->merged);
+    if (!MergeOptionLayers(machine, Text16(loaded->machinePath), user, Text16(loaded->userPath), argc,
+                           reinterpret_cast<const char16_t* const*>(argv), &loaded->merged, problem, size))
+      return false;
+    char fault[kMaxOptionProblem];
+    int faultIndex = 0;
+    if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex))
+      return true;
+    const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
     char shown[3 * kMaxSettingsPath];
-    Utf8Path(reinterpret_cast<const wchar_t*>(origin->path), shown, sizeof shown);
-    RefuseWith(problem, size, "%s:%u: %s", shown, origin->line, fault);
-  } else {
-    RefuseWith(problem, size, "%s", fault);
+    if (origin && origin->path) Utf8Path(reinterpret_cast<const wchar_t*>(origin->path), shown, sizeof shown);
+    size_t dropped = loaded->machine.count;
+    if (origin && origin->path == Text16(loaded->machinePath))
+      for (size_t i = 0; i < loaded->machine.count; i++)
+        if (loaded->machine.entries[i].line == origin->line) dropped = i;
+    if (dropped < loaded->machine.count) {
+      DropSettingsEntry(&loaded->machine, dropped);
+      AddNote(loaded, "%s:%u: %s; the line is left out", shown, origin->line, fault);
+      continue;
+    }
+    if (origin && origin->path)
+      RefuseWith(problem, size, "%s:%u: %s", shown, origin->line, fault);
+    else
+      RefuseWith(problem, size, "%s", fault);
+    return false;
   }
-  return false;
 }
 
 LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* problem, size_t size, int* exitCode) {
@@ -174,8 +268,19 @@ LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* pr
   return loaded;
 }
 
+void ForEachMachineNote(const LoadedOptions* loaded, void (*tell)(const char* line)) {
+  for (char* line = loaded->machineNotes; line && *line;) {
+    char* end = strchr(line, '\n');
+    *end = 0;
+    tell(line);
+    *end = '\n';
+    line = end + 1;
+  }
+}
+
 void FreeLoadedOptions(LoadedOptions* loaded) {
   if (!loaded) return;
+  free(loaded->machineNotes);
   FreeMergedOptions(&loaded->merged);
   FreeSettingsFile(&loaded->user);
   FreeSettingsFile(&loaded->machine);

@@ -3,7 +3,10 @@
 // (%ProgramData%\teldial\dial-service.ini, an administrator's defaults), then
 // the user's (%APPDATA%\teldial\dial-service.ini, or --settings FILE; none with
 // --no-settings), then the command line, each overriding the one before. A
-// missing file is no error; one that cannot be read, or holds a bad line, is.
+// missing file is no error; a user's file that cannot be read, or holds a bad
+// line, is. The machine's file is read only when administrators alone may
+// change it and its folder (file_trust.h), and only for the keys it may set
+// (MachineMaySet); what is wrong with it is noted and left out, never fatal.
 #include <stddef.h>
 #include <wchar.h>
 
@@ -26,6 +29,10 @@ struct LoadedOptions {
   MergedOptions merged;
   wchar_t machinePath[kMaxSettingsPath];  // "" when not read
   wchar_t userPath[kMaxSettingsPath];     // the user's file or --settings FILE; "" when not read
+  // For the log: "PATH:LINE: ..." for each line of the machine's file left
+  // out, or "PATH: not read: REASON"; "\n"-ended lines, null when none.
+  char* machineNotes;
+  bool machineDistrusted;  // not read because others than administrators may change it
 };
 
 // Null with the one-line problem (UTF-8, prefixed "FILE:LINE: " when a line
@@ -33,6 +40,8 @@ struct LoadedOptions {
 // a file cannot be read or memory runs out.
 LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* problem, size_t size, int* exitCode);
 void FreeLoadedOptions(LoadedOptions* loaded);
+// Hands each line of machineNotes to tell, in order.
+void ForEachMachineNote(const LoadedOptions* loaded, void (*tell)(const char* line));
 
 // Whether either settings file exists (the tray program opens its settings
 // window at its first start when neither does).

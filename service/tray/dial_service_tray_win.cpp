@@ -215,11 +215,37 @@ static void ShowMenu() {
 
 static const ServiceOptions& OptionsInEffect() { return (applied ? applied : startedWith)->options; }
 
+// Whether the command line says how numbers go (or that it alone counts).
+static bool CommandLineDecides() {
+  static const wchar_t* const requestOptions[] = {L"--http", L"--exec", L"--phone", L"--no-settings"};
+  for (int i = 1; i < programArgc; i++)
+    for (const wchar_t* option : requestOptions)
+      if (wcscmp(programArgv[i], option) == 0) return true;
+  return false;
+}
+
+static bool Names(const SettingsFile& file, const wchar_t* key) {
+  for (size_t i = 0; i < file.count; i++)
+    if (wcscmp(reinterpret_cast<const wchar_t*>(file.entries[i].key), key) == 0) return true;
+  return false;
+}
+
+// A click on a page does not dial by itself until the user's own file (the
+// settings window writes it), the command line, or the machine's file in so
+// many words turns confirmation off: a roll-out that says nothing of it
+// leaves it on.
+static void KeepConfirmationOn(LoadedOptions* loaded) {
+  bool turnedOff = (loaded->userPath[0] && Names(loaded->user, L"confirm")) ||
+                   (loaded->machinePath[0] && Names(loaded->machine, L"confirm")) || CommandLineDecides();
+  if (!turnedOff) loaded->options.confirm = true;
+}
+
 // After Save: the files are read again and taken up at once.
 static bool ApplySavedSettings(char* problem, size_t size) {
   int exitCode = 0;
   LoadedOptions* loaded = LoadServiceOptions(programArgc, programArgv, problem, size, &exitCode);
   if (!loaded) return false;
+  KeepConfirmationOn(loaded);
   if (ReplaceNumberHandling(loaded->options, kTraySink)) {
     snprintf(problem, size, "%s", ReportedProblem());
     FreeLoadedOptions(loaded);
@@ -448,12 +474,29 @@ static LoadedOptions* LoadOptions(int* exitCode) {
 
 // The first start: no settings file yet, and no request given on the command line.
 static bool IsFirstStart(const ServiceOptions& options) {
-  if (options.noSettings || options.settingsFile || AnySettingsFileExists()) return false;
-  static const wchar_t* const requestOptions[] = {L"--http", L"--exec", L"--phone"};
-  for (int i = 1; i < programArgc; i++)
-    for (const wchar_t* option : requestOptions)
-      if (wcscmp(programArgv[i], option) == 0) return false;
-  return true;
+  return !options.settingsFile && !AnySettingsFileExists() && !CommandLineDecides();
+}
+
+static void LogMachineNote(const char* line) { LogLine("%s", line); }
+
+// The machine's file was not read: its first note says why.
+static void ShowDistrustBalloon(const LoadedOptions& loaded) {
+  if (!loaded.machineDistrusted || !loaded.machineNotes) return;
+  char why[512];
+  snprintf(why, sizeof why, "%s", loaded.machineNotes);
+  if (char* end = strchr(why, '\n')) *end = 0;
+  LogLine("the notification area says: the machine's settings file was not read");
+  if (!iconShown) return;
+  NOTIFYICONDATAW balloon = icon;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_WARNING;
+  wcscpy(balloon.szInfoTitle, L"teldial: the machine's settings are not used");
+  wchar_t wide[512];
+  if (!MultiByteToWideChar(CP_UTF8, 0, why, -1, wide, 512)) wide[0] = 0;
+  _snwprintf(balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0],
+             L"%ls. Only a file that administrators alone may change is used; your own settings apply.", wide);
+  balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
+  Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
@@ -465,8 +508,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   startedWith = LoadOptions(&exitCode);
   if (!startedWith) return exitCode;
   bool firstStart = IsFirstStart(startedWith->options);
-  // Until the user has chosen otherwise, a click on a page does not dial by itself.
-  if (firstStart) startedWith->options.confirm = true;
+  KeepConfirmationOn(startedWith);
   const ServiceOptions& options = startedWith->options;
   if (options.help) {
     static char usage[8192];
@@ -487,6 +529,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   FindSettingsPath();
   deliverer = &ChooseNumberSink(options.sink);
   LogLine("dial-service-tray started, handing numbers to: %s", deliverer->name);
+  ForEachMachineNote(startedWith, LogMachineNote);
   ServiceHooks hooks = {PostBrakeNews, true};
   SetServiceHooks(hooks);
   ListenForFailedDeliveries(PostFailureNews);
@@ -502,6 +545,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   }
   AddIcon();
   ShowState();
+  ShowDistrustBalloon(*startedWith);
   HANDLE serving = CreateThread(nullptr, 0, Serve, nullptr, 0, nullptr);
   if (!serving) {
     DestroyWindow(window);

@@ -1,9 +1,13 @@
 // dial-service.exe with settings files: the machine's and the user's files
 // found through %ProgramData% and %APPDATA% (each test gets fresh folders for
 // them), layered under the command line; bad lines named by file and line;
-// a password stored protected from a pipe and then used for a real request.
+// a password stored protected from a pipe and then used for a real request;
+// the machine's file read only when administrators alone may change it, and
+// only for what it may set.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -84,8 +88,9 @@ TEST_F(SettingsFiles, ABadLineIsNamedByFileAndLine) {
   const Case cases[] = {
       {false, "[dial-service]\n; a phone\nphone=nokia\n", 3, "nokia"},
       {false, "[dial-service]\nphone=snom\nno setting here\n", 3, ""},
-      {true, "[dial-service]\r\nphone=snom\r\nphone-address=127.0.0.1\r\nhttp-user=alice\r\nhttp-password=secret\r\n", 5,
+      {false, "[dial-service]\r\nphone=snom\r\nphone-address=127.0.0.1\r\nhttp-user=alice\r\nhttp-password=secret\r\n", 5,
        "--store-password"},
+      {false, "[dial-service]\nphone=snom\nphone-address=127.0.0.1\rhttp=x\n", 3, "control character"},
       {false, "[dial-service]\nphone=snom\nphone-address=127.0.0.1\nhttp-user=alice\nhttp-password=secret\n", 5,
        "--store-password"},
   };
@@ -142,5 +147,103 @@ TEST_F(SettingsFiles, APasswordStoredFromAPipeIsProtectedAndUsed) {
     ASSERT_FALSE(requests.empty()) << outcome;
     EXPECT_EQ("valid", requests.back().auth) << outcome;
     EXPECT_TRUE(StartsWith(outcome, "http 0555501230: 200 OK in ")) << outcome;
+  }
+}
+
+namespace {
+// The SID of the user the test (and the service it starts) runs as.
+std::wstring ReaderSid() {
+  HANDLE token = nullptr;
+  char buffer[512];
+  DWORD used = 0;
+  wchar_t* text = nullptr;
+  std::wstring sid;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &used) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+    sid = text;
+  LocalFree(text);
+  if (token) CloseHandle(token);
+  return sid;
+}
+
+// Sets the DACL written in SDDL ("D:P(A;;FA;;;SY)...") as the file's own.
+bool SetAccessList(const std::wstring& path, const std::wstring& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  return error == ERROR_SUCCESS;
+}
+}  // namespace
+
+// Wine keeps no security descriptor of its own for a file: SetNamedSecurityInfo
+// succeeds, but what is read back is made from the Unix mode bits, the owner
+// is always the user who runs Wine, and only the owner's and Everyone's
+// entries become mode bits. So this shows what an entry for Everyone does on
+// the file and on its folder, and that a file of the reader's own with no
+// other writer is read; a file owned by another user, or one that BUILTIN\Users,
+// Authenticated Users or CREATOR OWNER may write, cannot be made here. Those
+// are rows of FileTrust.OnlyAdministratorsMayChangeIt, over the owner and the
+// DACL entries that GetSecurityInfo returns on Windows for the handle the
+// service then reads from (file_trust_win.cpp).
+TEST_F(SettingsFiles, TheMachinesFileIsReadOnlyWhenAdministratorsAloneMayChangeIt) {
+  const std::wstring reader = ReaderSid();
+  ASSERT_FALSE(reader.empty());
+  const std::wstring alone = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + reader + L")(A;OICI;FR;;;WD)";
+  const std::wstring everyone = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + reader + L")(A;OICI;FRFW;;;WD)";
+  const std::string path = Utf8(machineFile_);
+  const std::string rules = "[dial-service]\ncountry=49\n";
+  struct Case {
+    const std::wstring* folder;  // the DACLs
+    const std::wstring* file;
+    std::string text;
+    const char* shown;                   // the request
+    std::vector<std::string> notes;      // lines of output besides it
+  };
+  const Case cases[] = {
+      {&alone, &alone, rules, "GET http://127.0.0.1:3/?d0555501230", {}},
+      {&alone, &everyone, rules, "GET http://127.0.0.1:3/?d%2B49555501230",
+       {path + ": not read: Everyone may write to it"}},
+      {&everyone, &alone, rules, "GET http://127.0.0.1:3/?d%2B49555501230",
+       {path + ": not read: Everyone may write to its folder"}},
+      {&alone, &alone,
+       "[dial-service]\nexec=C:\\Users\\Public\\x.exe {number}\ncountry=49\nany-user=yes\nhttp-header=X-Planted: 1\n"
+       "max-calls=0\n",
+       "GET http://127.0.0.1:3/?d0555501230",
+       {path + ":2: exec is not read from the machine's settings file",
+        path + ":4: any-user is not read from the machine's settings file",
+        path + ":5: http-header is not read from the machine's settings file",
+        path + ":6: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS "
+               "at least 10"}},
+      {&alone, &alone, "country=49\nphone snom\narea=55x5\nblock=0\x1B\n",
+       "GET http://127.0.0.1:3/?d0555501230",
+       {path + ":2: neither key=value, a [section], a comment nor blank; the line is left out",
+        path + ":4: the value holds a control character; the line is left out",
+        path + ":3: --area takes 1 to 8 digits and nothing else; the line is left out"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Write(machineFile_, c.text);
+    ASSERT_TRUE(SetAccessList(Folder(machineFile_), *c.folder));
+    ASSERT_TRUE(SetAccessList(machineFile_, *c.file));
+    DWORD exitCode = 99;
+    std::string output =
+        RunDialService(L"--phone baresip --phone-address 127.0.0.1:3 --show-request \"+49 5555 01230\"", &exitCode);
+    SetAccessList(Folder(machineFile_), alone);
+    EXPECT_EQ(0u, exitCode) << output;
+    std::vector<std::string> expected;
+    for (const std::string& note : c.notes) expected.push_back("dial-service: " + note);
+    expected.push_back(c.shown);
+    std::vector<std::string> lines = Lines(output);
+    lines.resize(lines.size() < expected.size() ? lines.size() : expected.size());
+    EXPECT_EQ(expected, lines) << output;
+    EXPECT_EQ(std::string::npos, output.find("X-Planted")) << output;
   }
 }

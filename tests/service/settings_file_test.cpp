@@ -10,6 +10,7 @@
 
 #include "service/sinks/base64.h"
 #include "service/settings/service_options.h"
+#include "service/settings/file_trust.h"
 #include "service/settings/settings_file.h"
 
 namespace {
@@ -68,6 +69,12 @@ TEST(SettingsFile, LinesAreRead) {
       {"a=1\r\nb=\xC3\x28\r\n", "line 2: not UTF-8 text"},
       {"a=\xEF\xBB\xBF\nb=\xED\xA0\x80\n", "line 2: not UTF-8 text"},
       {std::string("a=1\nb=\0", 7), "line 2: holds a NUL byte"},
+      {"[dial-service]\nhttp-header=X-A: 1\t\r\n", "http-header=X-A: 1@2;"},
+      {"country=49\nexec=a\tb {number}\n", "line 2: the value holds a control character"},
+      {"country=49\rexec=x {number}\n", "line 1: the value holds a control character"},
+      {"http-user=a\x7F\n", "line 1: the value holds a control character"},
+      {"http-user=a\xC2\x85\n", "line 1: the value holds a control character"},
+      {"[other]\nx=\x1B[2J\n", "line 2: the value holds a control character"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -125,6 +132,114 @@ TEST(SettingsFile, LayersOverrideInOrder) {
     FreeMergedOptions(&merged);
     FreeSettingsFile(&machine);
     FreeSettingsFile(&user);
+  }
+}
+
+TEST(SettingsFile, TheMachinesFileKeepsOnlyWhatAnAdministratorRollsOut) {
+  struct Case {
+    std::string text;
+    std::string entries;
+    std::string notes;  // "LINE: problem|" each
+  };
+  const Case cases[] = {
+      {"phone=snom\nphone-address=10.0.0.5\nphone-https=yes\nphone-line=2\nhttp-user=alice\nhttp-timeout=3000\n"
+       "country=49\narea=5555\noutside=0\nnational-prefix=0\ninternational-prefix=00\nconfirm=no\nblock=0900\n"
+       "max-calls=5/10\nmax-calls=1/3600\nphone-account=1\nphone-endpoint=PJSIP/1\nphone-context=c\n",
+       "phone=snom@1;phone-address=10.0.0.5@2;phone-https=yes@3;phone-line=2@4;http-user=alice@5;"
+       "http-timeout=3000@6;country=49@7;area=5555@8;outside=0@9;national-prefix=0@10;international-prefix=00@11;"
+       "confirm=no@12;block=0900@13;max-calls=5/10@14;max-calls=1/3600@15;phone-account=1@16;"
+       "phone-endpoint=PJSIP/1@17;phone-context=c@18;",
+       ""},
+      {"exec=C:\\Users\\Public\\x.exe {number}\nany-user=yes\nallow-codes=yes\nhttp=http://h/{number}\n"
+       "http-header=X-Planted: 1\nhttp-insecure=yes\nhttp-password-env=P\nhttp-password-protected=AQ==\n"
+       "http-password=x\nlog-size=1\nport=1\ncount=1\nverbose=yes\nsettings=x.ini\nphone=baresip\n",
+       "phone=baresip@15;",
+       "1: exec is not read from the machine's settings file|2: any-user is not read from the machine's settings "
+       "file|3: allow-codes is not read from the machine's settings file|4: http is not read from the machine's "
+       "settings file|5: http-header is not read from the machine's settings file|6: http-insecure is not read "
+       "from the machine's settings file|7: http-password-env is not read from the machine's settings file|8: "
+       "http-password-protected is not read from the machine's settings file|9: http-password is not read from "
+       "the machine's settings file|10: log-size is not read from the machine's settings file|11: port is not "
+       "read from the machine's settings file|12: count is not read from the machine's settings file|13: verbose "
+       "is not read from the machine's settings file|14: settings is not read from the machine's settings file|"},
+      {"max-calls=0\nmax-calls=6/10\nmax-calls=5/9\nmax-calls=100/1000\nmax-calls=5\nmax-calls=0/10\n",
+       "",
+       "1: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS at least "
+       "10|2: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS at least "
+       "10|3: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS at least "
+       "10|4: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS at least "
+       "10|5: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS at least "
+       "10|6: the machine's settings file may set max-calls only to N/SECONDS with N at most 5 and SECONDS at least "
+       "10|"},
+      {"[dial-service]\nphone snom\ncountry=49\nconfirm=maybe\n[dial-service\narea=5\x1B\nblock=\xC3\x28\n"
+       "outside=0\n",
+       "country=49@3;outside=0@8;",
+       "2: neither key=value, a [section], a comment nor blank|5: neither key=value, a [section], a comment nor "
+       "blank|6: the value holds a control character|7: not UTF-8 text|4: confirm takes yes or no|"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string notes;
+    auto note = [](void* context, unsigned line, const char* problem) {
+      *static_cast<std::string*>(context) += std::to_string(line) + ": " + problem + "|";
+    };
+    SettingsFile file;
+    ASSERT_TRUE(ReadSettingsTextLeniently(c.text.data(), c.text.size(), &file, note, &notes));
+    KeepMachineSettings(&file, note, &notes);
+    EXPECT_EQ(c.entries, Entries(file));
+    EXPECT_EQ(c.notes, notes);
+    FreeSettingsFile(&file);
+  }
+}
+
+// Who may change the machine's file, as its owner and DACL say.
+TEST(FileTrust, OnlyAdministratorsMayChangeIt) {
+  const char* kAdmins = "S-1-5-32-544";
+  const char* kSystem = "S-1-5-18";
+  const char* kInstaller = "S-1-5-80-956008885-3425733324-1104396946-1414706236-1418498166";
+  const char* kReader = "S-1-5-21-1-2-3-1001";
+  const char* kEve = "S-1-5-21-1-2-3-1002";
+  const char* kUsers = "S-1-5-32-545";
+  const unsigned long kFull = 0x1F01FF, kRead = 0x1200A9, kModify = 0x1301BF;
+  struct Case {
+    const char* owner;
+    bool hasAccessList;
+    std::vector<AccessEntry> entries;
+    bool folder;
+    TrustVerdict verdict;
+    size_t fault;
+  };
+  const Case cases[] = {
+      {kAdmins, true, {{true, false, kFull, kSystem}, {true, false, kFull, kAdmins}, {true, false, kRead, kUsers}},
+       false, kTrusted, 0},
+      {kInstaller, true, {{true, false, kFull, kInstaller}, {true, false, kRead, "S-1-1-0"}}, true, kTrusted, 0},
+      {kReader, true, {{true, false, kFull, kSystem}, {true, false, kFull, kReader}, {true, false, kRead, "S-1-1-0"}},
+       false, kTrusted, 0},
+      {kEve, true, {{true, false, kFull, kSystem}}, false, kOwnerNotTrusted, 0},
+      {nullptr, true, {}, false, kOwnerNotTrusted, 0},
+      {kSystem, false, {}, false, kNoAccessList, 0},
+      {kAdmins, true, {{true, false, kFull, kAdmins}, {true, false, kModify, kUsers}}, false, kEntryAllowsChange, 1},
+      {kAdmins, true, {{true, false, 0x2, "S-1-5-11"}}, true, kEntryAllowsChange, 0},     // add a file
+      {kAdmins, true, {{true, false, 0x4, "S-1-5-4"}}, false, kEntryAllowsChange, 0},     // append
+      {kAdmins, true, {{true, false, 0x40, kUsers}}, true, kEntryAllowsChange, 0},        // delete what it holds
+      {kAdmins, true, {{true, false, 0x40, kUsers}}, false, kTrusted, 0},
+      {kAdmins, true, {{true, false, 0x10000, kEve}}, false, kEntryAllowsChange, 0},      // delete
+      {kAdmins, true, {{true, false, 0x40000, kEve}}, false, kEntryAllowsChange, 0},      // permissions
+      {kAdmins, true, {{true, false, 0x80000, kEve}}, false, kEntryAllowsChange, 0},      // ownership
+      {kAdmins, true, {{true, false, 0x40000000, "S-1-1-0"}}, false, kEntryAllowsChange, 0},
+      {kAdmins, true, {{true, false, 0x10000000, "S-1-1-0"}}, false, kEntryAllowsChange, 0},
+      {kAdmins, true, {{true, false, 0x100 | 0x10 | kRead, "S-1-1-0"}}, false, kTrusted, 0},  // attributes only
+      {kAdmins, true, {{true, true, kFull, kUsers}, {true, false, kFull, "S-1-3-0"}}, true, kTrusted, 0},
+      {kEve, true, {{true, false, kFull, "S-1-3-0"}}, true, kOwnerNotTrusted, 0},
+      {kAdmins, true, {{false, false, kFull, kUsers}, {true, false, kModify, nullptr}}, false, kEntryAllowsChange, 1},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(i);
+    size_t fault = 99;
+    EXPECT_EQ(c.verdict, JudgeAdministratorsOnly(c.owner, c.hasAccessList, c.entries.data(), c.entries.size(),
+                                                 c.folder, kReader, &fault));
+    if (c.verdict == kEntryAllowsChange) EXPECT_EQ(c.fault, fault);
   }
 }
 
