@@ -8,8 +8,11 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
+#include <sddl.h>
+#include <aclapi.h>
 
 #include <string>
+#include <vector>
 
 #include "service_process_win.h"
 #include "tray_process_win.h"
@@ -256,4 +259,74 @@ TEST(DialServiceTray, AFloodOfNumbersIsRefusedAndLeavesTheLogAndTheProgramAsThey
   EXPECT_GE(Count(logged, "more like this in"), 1u) << logged;
   EXPECT_LE(Count(logged, "more like this in"), runs) << logged;
   EXPECT_EQ(1u, Count(logged, "the notification area says: numbers are coming too fast")) << logged;
+}
+
+// A roll-out that says nothing of confirmation leaves it on; only the machine's
+// file in so many words turns it off, and only when administrators alone may
+// change the file. Under Wine a file's DACL can give Everyone the right to
+// write (it becomes a mode bit); other owners and entries cannot be made here
+// (see SettingsFiles.TheMachinesFileIsReadOnlyWhenAdministratorsAloneMayChangeIt).
+TEST(DialServiceTray, ARollOutLeavesConfirmationOnAndAFileOthersMayChangeIsNotRead) {
+  struct Case {
+    int port;
+    std::string text;
+    const wchar_t* everyone;  // what Everyone may do with the file, in SDDL
+    bool asks;
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {20137, "[dial-service]\ncountry=49\n", L"FR", true, {}},
+      {20138, "[dial-service]\ncountry=49\nconfirm=no\n", L"FR", false, {}},
+      {20139, "[dial-service]\ncountry=49\nconfirm=no\n", L"FRFW", true,
+       {"dial-service.ini: not read: Everyone may write to it\n",
+        "the notification area says: the machine's settings file was not read\n"}},
+  };
+  wchar_t programData[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::wstring log = FreshTrayFolders().log;
+    std::wstring folder = FreshTempFolder(L"programdata");
+    SetEnvironmentVariableW(L"ProgramData", folder.c_str());
+    CreateDirectoryW((folder + L"\\teldial").c_str(), nullptr);
+    std::wstring machineFile = folder + L"\\teldial\\dial-service.ini";
+    HANDLE file = CreateFileW(machineFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, c.text.data(), DWORD(c.text.size()), &written, nullptr);
+    CloseHandle(file);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring sddl = std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;") + c.everyone + L";;;WD)";
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    EXPECT_EQ(DWORD(ERROR_SUCCESS),
+              SetNamedSecurityInfoW(&machineFile[0], SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr));
+    LocalFree(descriptor);
+
+    ProgramRun tray;
+    EndedAtExit guard = {&tray};
+    ASSERT_TRUE(StartTray(L"--port " + std::to_wstring(c.port), &tray));
+    SetEnvironmentVariableW(L"ProgramData", programData);
+    HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+    ASSERT_NE(nullptr, window) << FileText(log);
+    Client client;
+    client.Send(c.port, "dial +49 5555 01230");
+    EXPECT_EQ("ok", client.Receive());
+    if (c.asks) {
+      HWND asking = AwaitConfirmationWindow(tray.processId, 20000);
+      ASSERT_NE(nullptr, asking) << FileText(log);
+      SendMessageW(GetDlgItem(asking, IDCANCEL), BM_CLICK, 0, 0);
+    } else {
+      EXPECT_NE(std::wstring::npos, AwaitTitle(window, L"0555501230", 5000).find(L"0555501230")) << FileText(log);
+    }
+    PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+    EXPECT_EQ(0, WaitForExit(&tray, 20000));
+    std::string logged = FileText(log);
+    EXPECT_EQ(c.asks, logged.find("asking the user to confirm") != std::string::npos) << logged;
+    for (const std::string& line : c.logged) EXPECT_EQ(1u, Count(logged, line)) << logged;
+  }
 }
