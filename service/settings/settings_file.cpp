@@ -460,9 +460,10 @@ static bool IsKey(const char16_t* text) {
   return true;
 }
 
-static bool HoldsLineBreak(const char16_t* text) {
+// What ReadSettingsText would refuse to read back.
+static bool HoldsControlCharacter(const char16_t* text) {
   for (; *text; text++)
-    if (*text == u'\r' || *text == u'\n') return true;
+    if (*text < 0x20 || (*text >= 0x7F && *text <= 0x9F)) return true;
   return false;
 }
 
@@ -530,7 +531,7 @@ char* UpdateSettingsText(const char* utf8, size_t length, const SettingsChange* 
   for (size_t i = 0; i < count; i++) {
     if (!IsKey(changes[i].key)) return nullptr;
     for (size_t v = 0; changes[i].values && v < changes[i].valueCount; v++)
-      if (HoldsLineBreak(changes[i].values[v])) return nullptr;
+      if (HoldsControlCharacter(changes[i].values[v])) return nullptr;
   }
   const char* lineEnd = "\r\n";
   for (size_t i = 0; i < length; i++)

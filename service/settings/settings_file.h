@@ -78,7 +78,7 @@ void FreeMergedOptions(MergedOptions* merged);
 // per value, at the end of [dial-service]) or removed (no values), other
 // lines and comments kept, "[dial-service]" added when missing. Malloc'd
 // UTF-8 with *outLength set; null when a key is not lower-case letters, digits
-// and "-", a value holds a line break, or memory ran out.
+// and "-", a value holds a control character, or memory ran out.
 struct SettingsChange {
   const char16_t* key;
   const char16_t* const* values;

@@ -308,7 +308,9 @@ TEST(SettingsFile, ChangedKeysReplaceTheirLines) {
     free(updated);
   }
   const char16_t* broken[] = {u"a\nphone=evil"};
-  const SettingsChange refused[] = {{u"phone", broken, 1}, {u"Phone", snom, 1}, {u"a=b", snom, 1}, {u"", snom, 1}};
+  const char16_t* tabbed[] = {u"X-A:\t1"};
+  const SettingsChange refused[] = {{u"phone", broken, 1}, {u"http-header", tabbed, 1}, {u"Phone", snom, 1},
+                                    {u"a=b", snom, 1}, {u"", snom, 1}};
   for (const SettingsChange& change : refused) {
     size_t length;
     EXPECT_EQ(nullptr, UpdateSettingsText("", 0, &change, 1, &length)) << Utf8(change.key);
