@@ -32,13 +32,18 @@ static void NameOf(PSID sid, char* name, size_t size) {
   LocalFree(text);
 }
 
-static PSID ReaderSid(char* buffer, DWORD size) {
+// The SID of the user this process runs as, as text; LocalFree'd by the caller.
+static char* ReaderSidText() {
+  union {
+    TOKEN_USER user;
+    char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } buffer;
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
   DWORD used = 0;
-  bool read = GetTokenInformation(token, TokenUser, buffer, size, &used);
+  bool read = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &used);
   CloseHandle(token);
-  return read ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid : nullptr;
+  return read ? SidText(buffer.user.User.Sid) : nullptr;
 }
 
 // The SID of an allowing entry where every kind keeps it after the mask; the
@@ -65,8 +70,7 @@ bool IsAdministratorsOnly(HANDLE handle, bool folder, char* reason, size_t size)
     snprintf(reason, size, "the owner and permissions of %s cannot be read", what);
     return false;
   }
-  static char readerBuffer[512];
-  char* reader = SidText(ReaderSid(readerBuffer, sizeof readerBuffer));
+  char* reader = ReaderSidText();
   char* ownerText = SidText(owner);
   DWORD count = dacl && dacl->AceCount < kMaxEntries ? dacl->AceCount : 0;
   AccessEntry* entries = static_cast<AccessEntry*>(calloc(count + 1, sizeof(AccessEntry)));
