@@ -130,6 +130,7 @@ static void ReadMachineLayer(LoadedOptions* loaded) {
   if (wchar_t* last = wcsrchr(folderPath, L'\\')) *last = 0;
   HANDLE folder = CreateFileW(folderPath, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  DWORD folderError = GetLastError();
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD error = GetLastError();
@@ -140,7 +141,7 @@ static void ReadMachineLayer(LoadedOptions* loaded) {
   if (file == INVALID_HANDLE_VALUE) {
     if (!IsMissing(error)) AddNote(loaded, "%s: not read: the file cannot be opened, error %lu", shown, error);
   } else if (folder == INVALID_HANDLE_VALUE) {
-    AddNote(loaded, "%s: not read: its folder cannot be opened, error %lu", shown, GetLastError());
+    AddNote(loaded, "%s: not read: its folder cannot be opened, error %lu", shown, folderError);
   } else if (!IsAdministratorsOnly(folder, true, reason, sizeof reason) ||
              !IsAdministratorsOnly(file, false, reason, sizeof reason)) {
     AddNote(loaded, "%s: not read: %s", shown, reason);
