@@ -10,7 +10,7 @@ find_program(TELDIAL_MSIINFO msiinfo)
 find_program(TELDIAL_FAKETIME faketime)
 find_program(TELDIAL_TOUCH touch)
 if(NOT TELDIAL_WIXL OR NOT TELDIAL_MSIBUILD OR NOT TELDIAL_MSIINFO OR NOT TELDIAL_FAKETIME)
-  message(FATAL_ERROR "wixl, msibuild and faketime (Debian packages wixl, msitools and faketime) are needed; "
+  message(FATAL_ERROR "wixl, msibuild, msiinfo and faketime (Debian packages wixl, msitools and faketime) are needed; "
                       "scripts/setup installs them")
 endif()
 
@@ -45,7 +45,9 @@ set(teldial_msi_queries
   "INSERT INTO `InstallUISequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)")
 # The settings folder and file: only SYSTEM and Administrators may change
 # them, every user may read them, and nothing of %ProgramData%'s "Users may
-# create files" reaches them (a protected list). Administrators own them.
+# create files" reaches them (a protected list). Administrators own them. The
+# lines are written into the file after it is installed; were it made anew,
+# it would inherit the same list from the folder.
 set(teldial_settings_folder_sddl "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
 set(teldial_settings_file_sddl "O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)")
 # A semicolon would split the list of queries.
