@@ -1,14 +1,16 @@
 # The Windows Installer package beside the zip: teldial-<version>-x64.msi from
 # the 64-bit build, -x86.msi from the 32-bit one, built by wixl from
 # install/teldial.wxs out of the zip's folder. wixl cannot express component
-# conditions, ini lines or removing a file, so msibuild adds them afterwards.
+# conditions, ini lines, removing a file, permissions or the properties'
+# checks, so msibuild adds them afterwards (the checks in msi_checks.cmake).
 #   cmake --build --preset mingw-x86_64 --target release-msi
 find_program(TELDIAL_WIXL wixl)
 find_program(TELDIAL_MSIBUILD msibuild)
+find_program(TELDIAL_MSIINFO msiinfo)
 find_program(TELDIAL_FAKETIME faketime)
 find_program(TELDIAL_TOUCH touch)
-if(NOT TELDIAL_WIXL OR NOT TELDIAL_MSIBUILD OR NOT TELDIAL_FAKETIME)
-  message(FATAL_ERROR "wixl, msibuild and faketime (Debian packages wixl, msitools and faketime) are needed; "
+if(NOT TELDIAL_WIXL OR NOT TELDIAL_MSIBUILD OR NOT TELDIAL_MSIINFO OR NOT TELDIAL_FAKETIME)
+  message(FATAL_ERROR "wixl, msibuild, msiinfo and faketime (Debian packages wixl, msitools and faketime) are needed; "
                       "scripts/setup installs them")
 endif()
 
@@ -41,6 +43,20 @@ set(teldial_msi_queries
   "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteIniValues', 5100)"
   "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
   "INSERT INTO `InstallUISequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)")
+# The settings folder and file: only SYSTEM and Administrators may change
+# them, every user may read them, and nothing of %ProgramData%'s "Users may
+# create files" reaches them (a protected list). Administrators own them. The
+# lines are written into the file after it is installed; were it made anew,
+# it would inherit the same list from the folder.
+set(teldial_settings_folder_sddl "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)")
+set(teldial_settings_file_sddl "O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)")
+# A semicolon would split the list of queries.
+string(REPLACE ";" "$<SEMICOLON>" teldial_settings_folder_sddl "${teldial_settings_folder_sddl}")
+string(REPLACE ";" "$<SEMICOLON>" teldial_settings_file_sddl "${teldial_settings_file_sddl}")
+list(APPEND teldial_msi_queries
+  "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)"
+  "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('SettingsFolder', 'SETTINGSDIR', 'CreateFolder', '${teldial_settings_folder_sddl}')"
+  "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('SettingsFile', 'dial_service.ini', 'File', '${teldial_settings_file_sddl}')")
 set(teldial_sequence 51)
 foreach(setting PHONE:phone PHONE_ADDRESS:phone-address PHONE_HTTPS:phone-https COUNTRY:country AREA:area
         OUTSIDE:outside CONFIRM:confirm BLOCK:block)
@@ -78,6 +94,11 @@ endforeach()
 # cabinet the files' times), and wixl a random revision: one fixed time and
 # the package code instead make two builds of one source byte-identical.
 set(teldial_fixed_time "2000-01-01 00:00:00")
+# The machine-wide settings file as the package installs it: empty.
+set(teldial_empty_settings "${PROJECT_BINARY_DIR}/msi/dial-service.ini")
+file(WRITE "${teldial_empty_settings}" "")
+# wixl takes sources only relative to the folder it runs in.
+file(RELATIVE_PATH teldial_empty_settings_source "${TELDIAL_PACKAGE_DIR}" "${teldial_empty_settings}")
 
 # The package of version at output. A new product code for each version and
 # architecture, the same for every build of it, so that two builds of one
@@ -92,15 +113,19 @@ function(teldial_add_msi version output)
     OUTPUT "${output}"
     COMMAND ${CMAKE_COMMAND} -E rm -f "${output}"
     COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_TOUCH} -d "${teldial_fixed_time}" .
-            teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE
+            teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE "${teldial_empty_settings}"
     COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}"
             ${TELDIAL_WIXL} -a ${TELDIAL_MSI_ARCH} -D Arch=${TELDIAL_MSI_ARCH} -D Version=${version}
-            -D ProductCode=${product_code} -D PackageCode=${package_code}
+            -D ProductCode=${product_code} -D PackageCode=${package_code} -D SettingsFile=${teldial_empty_settings_source}
             -o "${output}" "${PROJECT_SOURCE_DIR}/install/teldial.wxs"
     COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}" ${TELDIAL_MSIBUILD} "${output}" ${teldial_msibuild_arguments}
+    COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}" ${CMAKE_COMMAND} -D "PACKAGE=${output}"
+            -D "MSIBUILD=${TELDIAL_MSIBUILD}" -D "MSIINFO=${TELDIAL_MSIINFO}" -D "WORK=${PROJECT_BINARY_DIR}/msi/${name}"
+            -P "${PROJECT_SOURCE_DIR}/cmake/msi_checks.cmake"
     COMMAND ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}" ${TELDIAL_MSIBUILD} "${output}"
             -s teldial teldial "${TELDIAL_MSI_TEMPLATE}" "{${package_code}}"
     DEPENDS "${TELDIAL_PACKAGE_ZIP}" "${PROJECT_SOURCE_DIR}/install/teldial.wxs" "${CMAKE_CURRENT_FUNCTION_LIST_FILE}"
+            "${PROJECT_SOURCE_DIR}/cmake/msi_checks.cmake"
     COMMENT "Building ${name}"
     VERBATIM)
 endfunction()

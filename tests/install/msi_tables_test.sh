@@ -3,7 +3,8 @@
 # the 32-bit package is checked on a machine that cannot run it: per machine,
 # the architecture's folder, the programs, exactly the registry values that
 # register.cmd /all writes, the shortcut, and the conditions, ini lines,
-# removal and remembered settings that are added after wixl.
+# removal, remembered settings, the settings folder's and file's permissions
+# and the properties' checks that are added after wixl.
 #
 #   msi_tables_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi)
 set -uo pipefail
@@ -49,7 +50,7 @@ rows=(
   "InstallExecuteSequence${t}Restore_AUTOSTART${t}NOT AUTOSTART AND SAVED_AUTOSTART${t}"
   "CustomAction${t}Restore_AUTOSTART${t}51${t}AUTOSTART${t}1"
 )
-for file in teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE; do
+for file in teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE dial-service.ini; do
   rows+=("File${t}$file")
 done
 # What register.cmd /all writes (root 2: HKLM).
@@ -71,13 +72,38 @@ for setting in PHONE:phone PHONE_ADDRESS:phone-address PHONE_HTTPS:phone-https C
   property=${setting%%:*} key=${setting#*:}
   rows+=("IniFile${t}$key${t}dial-service.ini${t}SETTINGSDIR${t}dial-service${t}$key${t}[$property]${t}0${t}Setting_$property")
   rows+=("RegLocator${t}Saved_$property${t}2${t}Software\\teldial\\Settings${t}$key${t}$view"
-         "CustomAction${t}Restore_$property${t}51${t}$property${t}[SAVED_$property]")
+         "CustomAction${t}Restore_$property${t}51${t}$property${t}[SAVED_$property]"
+         "CustomAction${t}Check_$property${t}19${t}${t}$property takes "
+         "InstallExecuteSequence${t}Check_$property${t}$property AND NOT REMOVE~=\"ALL\" AND ("
+         "InstallUISequence${t}Check_$property${t}$property AND NOT REMOVE~=\"ALL\" AND (")
 done
+rows+=("MsiLockPermissionsEx${t}SettingsFolder${t}SETTINGSDIR${t}CreateFolder${t}"
+       "MsiLockPermissionsEx${t}SettingsFile${t}dial_service.ini${t}File${t}")
 
 for row in "${rows[@]}"; do expect "${row%%$t*}" "${row#*$t}"; done
 # Nothing beyond those: the HKLM values are exactly register.cmd's and the package's own.
 links=$(rows_of Registry | awk -F'\t' '$5 == "Links"' | wc -l)
 [ "$links" = 14 ] || { failures=$((failures + 1)); echo "FAIL: $links registry rows for the links, not 14"; }
+
+# What Windows Installer sets on the settings folder and file (Wine's
+# msiexec ignores the table, and Wine keeps no access list, so msi_test cannot
+# read it back): Administrators own them, nothing is inherited from
+# %ProgramData% (whose Users may create files there), and no one but SYSTEM
+# and Administrators has more than reading and listing (FRFX, 0x1200a9).
+while IFS=$t read -r lock _ _ sddl _; do
+  case $lock in SettingsFolder | SettingsFile) ;; *) continue ;; esac
+  wrong=$(printf '%s\n' "$sddl" | awk '
+    !/^O:BAD:PAI?\(/ { print "not owned by Administrators with a protected list" }
+    { n = split($0, aces, "(")
+      for (i = 2; i <= n; i++) {
+        split(aces[i], field, ";"); sub(/\).*/, "", field[6])
+        if (field[1] != "A" || (field[6] != "SY" && field[6] != "BA" && field[3] != "FRFX" && field[3] != "0x1200a9"))
+          print "(" aces[i]
+      } }')
+  [ -z "$wrong" ] || { failures=$((failures + 1)); printf 'FAIL: %s lets others write: %s\n' "$lock" "$wrong"; }
+done < <(rows_of MsiLockPermissionsEx)
+[ "$(rows_of MsiLockPermissionsEx | grep -c -e '^SettingsFolder' -e '^SettingsFile')" = 2 ] ||
+  { failures=$((failures + 1)); echo "FAIL: the settings folder and file are not both locked"; }
 
 if [ "$failures" -gt 0 ]; then
   echo "msi_tables_test: $failures failed"

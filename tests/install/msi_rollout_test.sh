@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# A roll-out as the README shows it: its example msiexec line, run as cmd
+# would run it (%USERNAME% expanded), on a clean Wine prefix; then a user's
+# tray started as at logon, and a tel: link. The user has chosen nothing
+# yet, so the tray asks before the first call: the confirmation window is on
+# the screen and nothing has gone to the phone.
+#
+#   msi_rollout_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi)
+set -uo pipefail
+export TELDIAL_ARCH=$1
+msi=$2
+readme="$(dirname "$0")/../../README.md"
+
+source "$(dirname "$0")/clean_prefix.sh"
+
+drive_c="$WINEPREFIX/drive_c"
+teldial_prepare_prefix || exit 1
+cp "$msi" "$drive_c/teldial.msi"
+
+echo "== the README's msiexec line"
+line=$(grep -m 1 -E '^    msiexec /i teldial-[^ ]+\.msi /qn ' "$readme" | sed 's/^ *//')
+check "the README has an msiexec line" yes "$([ -n "$line" ] && echo yes || echo no)"
+expanded=$(winerun cmd /c echo $line)
+echo "   $expanded"
+read -r -a words <<<"$expanded"
+words[2]='C:\teldial.msi'
+wine "${words[@]}" </dev/null >/dev/null 2>&1
+check "msiexec exit code" 0 "$?"
+wineserver -w
+
+echo "== a user's tray, as at logon, and a tel: link"
+wine "$drive_c/Program Files/teldial/dial-service-tray.exe" </dev/null >/dev/null 2>&1 &
+service_pid=$!
+log="$drive_c/users/$(ls "$drive_c/users" | grep -v -x -e Public -e Default | head -n 1)/AppData/Local/teldial/dial-service.log"
+for _ in $(seq 1 150); do grep -q "listening on" "$log" 2>/dev/null && break; sleep 0.2; done
+check "the tray listens" yes "$(grep -q "listening on" "$log" 2>/dev/null && echo yes || echo no)"
+wine start 'tel:0555501230' </dev/null >/dev/null 2>&1
+asking=$(timeout 30 xdotool search --sync --onlyvisible --name 'call this number' 2>/dev/null | head -n 1)
+check "the confirmation window is on the screen" yes "$([ -n "$asking" ] && echo yes || echo no)"
+sleep 1
+tr -d '\r' <"$log" | sed 's/^/   tray: /'
+check "the tray asks the user" 1 "$(tr -d '\r' <"$log" | grep -c 'asking the user to confirm')"
+check "nothing went to the phone" 0 "$(tr -d '\r' <"$log" | grep -c -E 'http [0-9+]')"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
