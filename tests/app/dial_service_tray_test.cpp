@@ -2,8 +2,8 @@
 // under Xvfb: its notification-area window and tooltip text, its menu, its log
 // file under %LOCALAPPDATA%\teldial (a fresh folder per test, handed down in
 // the environment), one instance per user, its refusals in a message box, and
-// its recent numbers. Its settings window has a test of its own, beside the
-// HTTP test server.
+// its recent numbers, which hold only what reached the phone. Its settings
+// window has a test of its own, beside the HTTP test server.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "service/confirm/confirmation_window_ids.h"
 #include "service_process_win.h"
 #include "tray_process_win.h"
 
@@ -256,4 +257,93 @@ TEST(DialServiceTray, AFloodOfNumbersIsRefusedAndLeavesTheLogAndTheProgramAsThey
   EXPECT_GE(Count(logged, "more like this in"), 1u) << logged;
   EXPECT_LE(Count(logged, "more like this in"), runs) << logged;
   EXPECT_EQ(1u, Count(logged, "the notification area says: numbers are coming too fast")) << logged;
+}
+
+namespace {
+const WPARAM kFirstRecentCommand = 16;
+
+// The confirmation window once it shows number; null after timeoutMs.
+HWND AwaitAskingFor(DWORD processId, const std::string& number, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  do {
+    HWND window = AwaitConfirmationWindow(processId, 0);
+    if (window && WindowText(GetDlgItem(window, IDC_CONFIRM_NUMBER)) == std::wstring(number.begin(), number.end()))
+      return window;
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+// A button of the window, as soon as it takes a click.
+void Press(HWND window, int button) {
+  for (int i = 0; i < 100 && !IsWindowEnabled(GetDlgItem(window, button)); i++) Sleep(50);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(window, button)));
+  for (int i = 0; i < 100 && IsWindow(window); i++) Sleep(50);
+}
+
+bool AwaitLogged(const std::wstring& log, const std::string& line, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (FileText(log).find(line) == std::string::npos) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+}  // namespace
+
+// Only a number the phone got goes into Recent numbers; a feature code chosen
+// there, from the menu or by a program posting the menu's command, is asked
+// about again.
+TEST(DialServiceTray, RecentNumbersHoldOnlyWhatReachedThePhoneAndAFeatureCodeThereAsksAgain) {
+  std::wstring log = FreshTrayFolders().log;
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--no-settings --confirm --port 20137 --max-calls 0", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  enum Answer { kCancel, kReplace, kLeaveAlone, kCall };
+  struct Case {
+    const char* number;
+    Answer answer;
+    const char* logged;  // the outcome's log line
+  };
+  const Case cases[] = {
+      {"0301111", kCancel, "cancelled 0301111"},
+      {"0302222", kReplace, "not confirmed 0302222: a newer number took its place"},
+      {"0303333", kLeaveAlone, "timed out 0303333"},
+      {"*21*0304444#", kCall, "confirmed *21*0304444#"},
+  };
+  Client client;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.number);
+    client.Send(20137, std::string("dial ") + c.number);
+    EXPECT_EQ("ok", client.Receive());
+    HWND asking = AwaitAskingFor(tray.processId, c.number, 20000);
+    ASSERT_NE(nullptr, asking);
+    if (c.answer == kCancel || c.answer == kCall) Press(asking, c.answer == kCall ? IDOK : IDCANCEL);
+    // A replaced number is done once the next one is shown.
+    if (c.answer != kReplace) EXPECT_TRUE(AwaitLogged(log, c.logged, 30000)) << FileText(log);
+  }
+  EXPECT_EQ(L"teldial: port 20137, last number *21*0304444#", AwaitTitle(window, L"*21*", 5000));
+
+  // The confirmed code is the menu's only number, first and last; chosen, it is asked about.
+  for (auto keys : {std::initializer_list<WORD>{'R', VK_RETURN}, std::initializer_list<WORD>{'R', VK_UP, VK_RETURN}}) {
+    ChooseFromMenu(window, keys);
+    HWND asking = AwaitAskingFor(tray.processId, "*21*0304444#", 10000);
+    ASSERT_NE(nullptr, asking) << "the menu holds the confirmed code alone, and it is asked about";
+    Press(asking, IDCANCEL);
+  }
+  PostMessageW(window, WM_COMMAND, kFirstRecentCommand, 0);
+  HWND asking = AwaitAskingFor(tray.processId, "*21*0304444#", 10000);
+  ASSERT_NE(nullptr, asking) << "the menu's command posted by another program is asked about too";
+  Press(asking, IDCANCEL);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+
+  std::string logged = FileText(log);
+  for (const Case& c : cases) EXPECT_EQ(1u, Count(logged, c.logged)) << logged;
+  EXPECT_EQ(3u, Count(logged, "dial *21*0304444# (from the recent numbers menu)\n")) << logged;
+  EXPECT_EQ(3u, Count(logged, "cancelled *21*0304444#\n")) << logged;
+  EXPECT_EQ(4u, Count(logged, "asking the user to confirm *21*0304444#\n")) << logged;
+  EXPECT_EQ(3u, Count(logged, "(from the recent numbers menu)")) << "no other number dialled again";
 }
