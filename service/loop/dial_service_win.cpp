@@ -439,6 +439,7 @@ static int Serve(SOCKET service, long count) {
       LogLine("receive failed, error %d", error);
       return 1;
     }
+    if (stopRequested) return 0;
     if (received == 0 && InterlockedExchange(&wakeRequested, 0)) continue;
     Request request = ParseRequest(receiveBuffer, size_t(received));
     ServingChoices choices = ChoicesInEffect();

@@ -347,3 +347,56 @@ TEST(DialServiceTray, RecentNumbersHoldOnlyWhatReachedThePhoneAndAFeatureCodeThe
   EXPECT_EQ(4u, Count(logged, "asking the user to confirm *21*0304444#\n")) << logged;
   EXPECT_EQ(3u, Count(logged, "(from the recent numbers menu)")) << "no other number dialled again";
 }
+
+namespace {
+void WriteTextFile(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+}  // namespace
+
+// Save takes up what the serving loop can change at once (verbose here;
+// any-user likewise, which Wine cannot show: every program of a prefix is
+// one user's) and says which keys wait for the next start.
+TEST(DialServiceTray, SaveTakesUpVerboseAtOnceAndSaysThatPortAndCountWaitForTheNextStart) {
+  std::wstring log = FreshTrayFolders().log;
+  std::wstring settings = FreshTempFolder(L"tray-settings") + L"\\dial-service.ini";
+  WriteTextFile(settings, "[dial-service]\r\nport=20138\r\n");
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--settings \"" + settings + L"\"", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window) << FileText(log);
+  Client client;
+  struct Step {
+    const char* file;    // as the user edits it by hand, then Save in the window; null: as it is
+    size_t pingsLogged;  // after one ping more
+  };
+  const Step steps[] = {
+      {nullptr, 0},
+      {"[dial-service]\r\nport=20139\r\ncount=50\r\nverbose=yes\r\n", 1},
+      {"[dial-service]\r\nport=20139\r\ncount=50\r\n", 1},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.file ? step.file : "as started");
+    if (step.file) {
+      WriteTextFile(settings, step.file);
+      PostMessageW(window, WM_COMMAND, kTraySettingsCommand, 0);
+      HWND form = AwaitWindow(tray.processId, L"#32770", L"teldial settings", 20000);
+      ASSERT_NE(nullptr, form);
+      // It is made hidden, filled in, then shown.
+      for (int i = 0; i < 100 && !IsWindowVisible(form); i++) Sleep(50);
+      SendMessageW(GetDlgItem(form, IDOK), BM_CLICK, 0, 0);
+      for (int i = 0; i < 200 && IsWindow(form); i++) Sleep(50);
+      ASSERT_FALSE(IsWindow(form)) << "the settings window closes at Save";
+    }
+    client.Send(20138, "ping");
+    EXPECT_EQ("pong", client.Receive()) << "still on the port it started with";
+    EXPECT_EQ(step.pingsLogged, Count(FileText(log), "ping (from port ")) << FileText(log);
+  }
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  EXPECT_EQ(2u, Count(FileText(log), "saved, but taken up only at the next start: port, count\n")) << FileText(log);
+}
