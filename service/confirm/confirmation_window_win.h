@@ -7,8 +7,8 @@
 // after a number appears (the button is disabled until then), so that a key
 // or click meant for something else does not dial it; after a replacement only
 // after 1.5 s, with a line saying that the number changed, as a page may swap
-// the number while the user reaches for "Call". The window lives on a thread of its
-// own, so the program's other threads never wait for the user.
+// the number while the user reaches for "Call". The window lives on a thread
+// of its own, so the program's other threads never wait for the user.
 #include <stddef.h>
 
 const unsigned long kConfirmationTimeoutMs = 20000;
