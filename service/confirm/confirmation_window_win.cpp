@@ -19,8 +19,10 @@ static const UINT kFitMessage = WM_APP + 3;
 enum { kTimeoutTimer = 1, kCountdownTimer = 2, kArmTimer = 3 };
 static const UINT kCountdownStepMs = 250;
 // "Call" waits this long after each number appears, so that an Enter or a
-// click meant for another window, or for the number it replaced, calls no one.
+// click meant for another window, or for the number it replaced, calls no one;
+// after a replacement long enough to read the new number.
 static const UINT kArmDelayMs = 500;
+static const UINT kReplacedArmDelayMs = 1500;
 // The number's type, tried from the largest down until the number fits.
 static const int kLargestPoints = 20;
 static const int kSmallestPoints = 9;
@@ -31,6 +33,7 @@ static const int kMaxShownNumber = 512;
 struct Question {
   char* dialled;
   char* arrivedShown;
+  char* note;
 };
 
 static ConfirmationDone confirmationDone;
@@ -52,6 +55,7 @@ static bool armed;      // "Call" is taken
 static void FreeQuestion(Question* question) {
   free(question->dialled);
   free(question->arrivedShown);
+  free(question->note);
   free(question);
 }
 
@@ -232,7 +236,7 @@ static void Answer(ConfirmationOutcome outcome) {
   Question* answered = waiting;
   waiting = nullptr;
   if (!answered) return;
-  confirmationDone(outcome, answered->dialled);
+  confirmationDone(outcome, answered->dialled, answered->note);
   FreeQuestion(answered);
 }
 
@@ -283,6 +287,7 @@ static INT_PTR CALLBACK ConfirmationProcedure(HWND window, UINT message, WPARAM 
 }
 
 static void Show(Question* question) {
+  bool replacing = waiting != nullptr;
   Answer(kConfirmationReplaced);
   waiting = question;
   bool opened = false;
@@ -297,6 +302,8 @@ static void Show(Question* question) {
   }
   SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_NUMBER), L"", question->dialled);
   SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_ARRIVED), L"Received: ", question->arrivedShown);
+  SetDlgItemTextW(dialog, IDC_CONFIRM_NOTICE,
+                  replacing ? L"The number changed: check it again before you call." : L"");
   FitTexts();
   deadline = GetTickCount() + timeoutMs;
   SetTimer(dialog, kTimeoutTimer, timeoutMs, nullptr);
@@ -304,7 +311,7 @@ static void Show(Question* question) {
   ShowCountdown();
   armed = false;
   EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-  SetTimer(dialog, kArmTimer, kArmDelayMs, nullptr);
+  SetTimer(dialog, kArmTimer, replacing ? kReplacedArmDelayMs : kArmDelayMs, nullptr);
   if (opened) {
     PlaceNearNotificationArea();
     ShowWindow(dialog, SW_SHOWNORMAL);
@@ -370,20 +377,21 @@ bool StartConfirmations(ConfirmationDone done) {
   return false;
 }
 
-void AskForConfirmation(const char* dialled, const char* arrivedShown) {
+void AskForConfirmation(const char* dialled, const char* arrivedShown, const char* note) {
   Question* question = static_cast<Question*>(calloc(1, sizeof(Question)));
   if (question) {
     question->dialled = Copy(dialled);
     question->arrivedShown = Copy(arrivedShown);
+    question->note = Copy(note);
   }
   bool posted = false;
   AcquireSRWLockShared(&postLock);
-  if (question && question->dialled && question->arrivedShown && messageWindow)
+  if (question && question->dialled && question->arrivedShown && question->note && messageWindow)
     posted = PostMessageW(messageWindow, kAskMessage, 0, reinterpret_cast<LPARAM>(question));
   ReleaseSRWLockShared(&postLock);
   if (posted) return;
   if (question) FreeQuestion(question);
-  if (confirmationDone) confirmationDone(kConfirmationCancelled, dialled);
+  if (confirmationDone) confirmationDone(kConfirmationCancelled, dialled, note);
 }
 
 void EndConfirmations() {

@@ -243,12 +243,15 @@ static bool RefusalsCounted() {
   return false;
 }
 
-static void DeliverConfirmed(ConfirmationOutcome outcome, const char* number) {
+// accepted: the number as it was accepted, before the dialing rules, which
+// "Recent numbers" keeps so that a number dialled again meets the rules then in effect.
+static void DeliverConfirmed(ConfirmationOutcome outcome, const char* number, const char* accepted) {
   switch (outcome) {
     case kConfirmationCalled:
       AcquireSRWLockExclusive(&handlingLock);
       LogLine("confirmed %s", number);
       sink->deliver(number);
+      NoteRecentNumber(&recentNumbers, accepted);
       ReleaseSRWLockExclusive(&handlingLock);
       // A sink that is busy now wants its checks, which a blocking receive would hold up.
       InterlockedExchange(&wakeRequested, 1);
@@ -267,20 +270,26 @@ static bool ConfirmationsAvailable() {
   return confirmationsStarted;
 }
 
+// Whether the brake lets one more number through; a refused one is refused here.
+static bool PassesBrake(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
+  BrakeVerdict verdict = NoteNumberArrival(&brake, GetTickCount64());
+  if (verdict == kBrakeEngaged && hooks.brakeEngaged) hooks.brakeEngaged();
+  if (verdict == kBrakeOpen) return true;
+  Refuse(kRefusedTooMany, "too many numbers at once", kAnswerWithReason, raw, length, service, client);
+  return false;
+}
+
 // Everything the service does with a number happens here, under
 // handlingLock. client is null for a number the user chose from the recent
-// numbers menu: that is the user's own click, so it needs neither the brake
-// nor a confirmation. The dialer (if any) is answered before the sink gets
-// the number or the user is asked, so that it never waits for either.
+// numbers menu, which any program of the user can choose too by posting the
+// menu's command. A plain number there is one the user had dialled before and
+// now chose by hand: it needs neither the brake nor a confirmation. A feature
+// code there is asked about (unless --allow-codes) and braked like one from a
+// dialer. The dialer (if any) is answered before the sink gets the number or
+// the user is asked, so that it never waits for either. A number goes into
+// the recent numbers only once the sink has it.
 static void HandleNumber(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
-  if (client) {
-    BrakeVerdict verdict = NoteNumberArrival(&brake, GetTickCount64());
-    if (verdict == kBrakeEngaged && hooks.brakeEngaged) hooks.brakeEngaged();
-    if (verdict != kBrakeOpen) {
-      Refuse(kRefusedTooMany, "too many numbers at once", kAnswerWithReason, raw, length, service, client);
-      return;
-    }
-  }
+  if (client && !PassesBrake(raw, length, service, client)) return;
   char reason[96];
   NormalizePhoneNumber(raw, length, &number);
   if (number.verdict != kNumberAccepted) {
@@ -301,8 +310,10 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
     return;
   }
   bool ask = client && handling->confirm;
-  if (client && IsFeatureCode(number.digits) && !handling->allowCodes) {
-    if (!handling->confirm && !hooks.askForFeatureCodes) {
+  bool featureCode = IsFeatureCode(number.digits) && !handling->allowCodes;
+  if (!client && featureCode && !PassesBrake(raw, length, service, client)) return;
+  if (featureCode) {
+    if (client && !handling->confirm && !hooks.askForFeatureCodes) {
       Refuse(kRefusedFeatureCode, "a feature code needs confirmation", kAnswerWithReason, raw, length, service, client);
       return;
     }
@@ -314,7 +325,6 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
     return;
   }
   LogArrival(raw, length, client);
-  NoteRecentNumber(&recentNumbers, number.digits);
   if (form == kDialledAsWritten)
     LogLine("number %s", number.digits);
   else
@@ -322,9 +332,10 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
   if (client) Answer(service, *client, kDialAnswer);
   if (ask) {
     LogLine("asking the user to confirm %s", dialled);
-    AskForConfirmation(dialled, logText);
+    AskForConfirmation(dialled, logText, number.digits);
   } else {
     sink->deliver(dialled);
+    NoteRecentNumber(&recentNumbers, number.digits);
   }
 }
 
@@ -375,8 +386,8 @@ static bool IsPassingError(int error) {
 // user's programs are, unless the service serves every user (--any-user). A
 // refused sender is logged once, not for each datagram it keeps sending; the
 // last few ports logged are remembered for that.
-static bool MayAnswer(const sockaddr_in& client, const ServiceOptions& options) {
-  if (options.anyUser) return true;
+static bool MayAnswer(const sockaddr_in& client, bool anyUser) {
+  if (anyUser) return true;
   SenderOwner owner = FindSenderOwner(client);
   if (owner == kSenderOwnUser) return true;
   static u_short refusedPorts[kRememberedRefusals];
@@ -399,7 +410,20 @@ static bool MayAnswer(const sockaddr_in& client, const ServiceOptions& options) 
   return false;
 }
 
-static int Serve(SOCKET service, const ServiceOptions& options) {
+// What Save may change while the loop serves, read for each datagram from
+// the options in effect; --port and --count stay as they were at the start.
+struct ServingChoices {
+  bool verbose;
+  bool anyUser;
+};
+static ServingChoices ChoicesInEffect() {
+  AcquireSRWLockShared(&handlingLock);
+  ServingChoices choices = {handling->verbose, handling->anyUser};
+  ReleaseSRWLockShared(&handlingLock);
+  return choices;
+}
+
+static int Serve(SOCKET service, long count) {
   long served = 0;
   for (;;) {
     if (stopRequested) return 0;
@@ -415,17 +439,19 @@ static int Serve(SOCKET service, const ServiceOptions& options) {
       LogLine("receive failed, error %d", error);
       return 1;
     }
+    if (stopRequested) return 0;
     if (received == 0 && InterlockedExchange(&wakeRequested, 0)) continue;
     Request request = ParseRequest(receiveBuffer, size_t(received));
-    if (request.kind != kRequestIgnored && !MayAnswer(client, options)) continue;
+    ServingChoices choices = ChoicesInEffect();
+    if (request.kind != kRequestIgnored && !MayAnswer(client, choices.anyUser)) continue;
     if (request.kind == kRequestPing) {
       Answer(service, client, kPongAnswer);
-      if (options.verbose) LogPing(client);
+      if (choices.verbose) LogPing(client);
     } else if (request.kind == kRequestDial) {
       HandleDial(service, request.number, request.numberLength, client);
       served++;
-      if (options.count && served >= options.count) return 0;
-    } else if (options.verbose) {
+      if (count && served >= count) return 0;
+    } else if (choices.verbose) {
       LogIgnored(received, client);
     }
   }
@@ -460,7 +486,7 @@ int ServeDialRequests(const ServiceOptions& options) {
   AcquireSRWLockShared(&handlingLock);
   sink->started();
   ReleaseSRWLockShared(&handlingLock);
-  return Serve(serviceSocket, options);
+  return Serve(serviceSocket, options.count);
 }
 
 void StopService() {

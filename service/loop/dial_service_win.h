@@ -32,7 +32,8 @@ void SetServiceHooks(const ServiceHooks& hooks);
 // left running.
 int StartService(const ServiceOptions& options, const NumberSink& sink, int* port);
 // Serves until --count commands were served (0) or StopService was called (0),
-// or the socket failed (1).
+// or the socket failed (1). --count is taken from options; --verbose and
+// --any-user from the options in effect, which ReplaceNumberHandling may change.
 int ServeDialRequests(const ServiceOptions& options);
 // From any thread: ServeDialRequests returns soon after.
 void StopService();
@@ -43,12 +44,15 @@ void EndService(unsigned long finishWaitMs);
 // The options handed to StartService or ReplaceNumberHandling must stay until
 // the service ends or they are replaced.
 //
-// New dialing rules and sink take over for the next number; the old sink
-// finishes first. 0, or the new sink's failure (reported through
-// ReportProblem), and then the old settings stay.
+// New dialing rules, sink, --verbose and --any-user take over for the next
+// datagram (--port and --count stay as at the start); the old sink finishes
+// first. 0, or the new sink's failure (reported through ReportProblem), and
+// then the old settings stay.
 int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& sink);
 // A number from the background program's "Recent numbers": handled as a
-// "dial" datagram would be, without a dialer to answer.
+// "dial" datagram would be, without a dialer to answer; a plain number
+// without the brake and without asking, a feature code asked about.
 void DialAgain(const char* number);
-// The numbers accepted last, newest first.
+// The numbers handed to the sink last, newest first: a number asked about
+// only once the user chose Call.
 void CopyRecentNumbers(RecentNumbers* recent);

@@ -240,6 +240,28 @@ static void KeepConfirmationOn(LoadedOptions* loaded) {
   if (!turnedOff) loaded->options.confirm = true;
 }
 
+// The keys that the running service cannot take up (the port it listens on,
+// the number of commands it serves, the log's limit) and that Save changed in
+// a file: said in the log and a balloon, so that nobody waits for them.
+static void TellWhatWaitsForRestart(const ServiceOptions& saved) {
+  const ServiceOptions& running = startedWith->options;
+  char keys[64] = "";
+  if (saved.port != running.port) strcat(keys, ", port");
+  if (saved.count != running.count) strcat(keys, ", count");
+  if (saved.logSizeKb != running.logSizeKb) strcat(keys, ", log-size");
+  if (!keys[0]) return;
+  LogLine("saved, but taken up only at the next start: %s", keys + 2);
+  if (!iconShown) return;
+  NOTIFYICONDATAW balloon = icon;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_INFO;
+  wcscpy(balloon.szInfoTitle, L"teldial: settings saved");
+  _snwprintf(balloon.szInfo, 256, L"These keys of the settings file take effect when the dial service starts "
+                                  L"again (Quit, then start it): %hs.", keys + 2);
+  balloon.szInfo[255] = 0;
+  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
 // After Save: the files are read again and taken up at once.
 static bool ApplySavedSettings(char* problem, size_t size) {
   int exitCode = 0;
@@ -254,6 +276,7 @@ static bool ApplySavedSettings(char* problem, size_t size) {
   if (applied) FreeLoadedOptions(applied);
   applied = loaded;
   LogLine("settings saved, handing numbers to: %s", deliverer->name);
+  TellWhatWaitsForRestart(loaded->options);
   return true;
 }
 

@@ -2,8 +2,8 @@
 // under Xvfb: its notification-area window and tooltip text, its menu, its log
 // file under %LOCALAPPDATA%\teldial (a fresh folder per test, handed down in
 // the environment), one instance per user, its refusals in a message box, and
-// its recent numbers. Its settings window has a test of its own, beside the
-// HTTP test server.
+// its recent numbers, which hold only what reached the phone. Its settings
+// window has a test of its own, beside the HTTP test server.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "service/confirm/confirmation_window_ids.h"
 #include "service_process_win.h"
 #include "tray_process_win.h"
 
@@ -329,4 +330,146 @@ TEST(DialServiceTray, ARollOutLeavesConfirmationOnAndAFileOthersMayChangeIsNotRe
     EXPECT_EQ(c.asks, logged.find("asking the user to confirm") != std::string::npos) << logged;
     for (const std::string& line : c.logged) EXPECT_EQ(1u, Count(logged, line)) << logged;
   }
+}
+
+namespace {
+const WPARAM kFirstRecentCommand = 16;
+
+// The confirmation window once it shows number; null after timeoutMs.
+HWND AwaitAskingFor(DWORD processId, const std::string& number, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  do {
+    HWND window = AwaitConfirmationWindow(processId, 0);
+    if (window && WindowText(GetDlgItem(window, IDC_CONFIRM_NUMBER)) == std::wstring(number.begin(), number.end()))
+      return window;
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+// A button of the window, as soon as it takes a click.
+void Press(HWND window, int button) {
+  for (int i = 0; i < 100 && !IsWindowEnabled(GetDlgItem(window, button)); i++) Sleep(50);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(window, button)));
+  for (int i = 0; i < 100 && IsWindow(window); i++) Sleep(50);
+}
+
+bool AwaitLogged(const std::wstring& log, const std::string& line, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (FileText(log).find(line) == std::string::npos) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+}  // namespace
+
+// Only a number the phone got goes into Recent numbers; a feature code chosen
+// there, from the menu or by a program posting the menu's command, is asked
+// about again.
+TEST(DialServiceTray, RecentNumbersHoldOnlyWhatReachedThePhoneAndAFeatureCodeThereAsksAgain) {
+  std::wstring log = FreshTrayFolders().log;
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--no-settings --confirm --port 20137 --max-calls 0", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  enum Answer { kCancel, kReplace, kLeaveAlone, kCall };
+  struct Case {
+    const char* number;
+    Answer answer;
+    const char* logged;  // the outcome's log line
+  };
+  const Case cases[] = {
+      {"0301111", kCancel, "cancelled 0301111"},
+      {"0302222", kReplace, "not confirmed 0302222: a newer number took its place"},
+      {"0303333", kLeaveAlone, "timed out 0303333"},
+      {"*21*0304444#", kCall, "confirmed *21*0304444#"},
+  };
+  Client client;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.number);
+    client.Send(20137, std::string("dial ") + c.number);
+    EXPECT_EQ("ok", client.Receive());
+    HWND asking = AwaitAskingFor(tray.processId, c.number, 20000);
+    ASSERT_NE(nullptr, asking);
+    if (c.answer == kCancel || c.answer == kCall) Press(asking, c.answer == kCall ? IDOK : IDCANCEL);
+    // A replaced number is done once the next one is shown.
+    if (c.answer != kReplace) EXPECT_TRUE(AwaitLogged(log, c.logged, 30000)) << FileText(log);
+  }
+  EXPECT_EQ(L"teldial: port 20137, last number *21*0304444#", AwaitTitle(window, L"*21*", 5000));
+
+  // The confirmed code is the menu's only number, first and last; chosen, it is asked about.
+  for (auto keys : {std::initializer_list<WORD>{'R', VK_RETURN}, std::initializer_list<WORD>{'R', VK_UP, VK_RETURN}}) {
+    ChooseFromMenu(window, keys);
+    HWND asking = AwaitAskingFor(tray.processId, "*21*0304444#", 10000);
+    ASSERT_NE(nullptr, asking) << "the menu holds the confirmed code alone, and it is asked about";
+    Press(asking, IDCANCEL);
+  }
+  PostMessageW(window, WM_COMMAND, kFirstRecentCommand, 0);
+  HWND asking = AwaitAskingFor(tray.processId, "*21*0304444#", 10000);
+  ASSERT_NE(nullptr, asking) << "the menu's command posted by another program is asked about too";
+  Press(asking, IDCANCEL);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+
+  std::string logged = FileText(log);
+  for (const Case& c : cases) EXPECT_EQ(1u, Count(logged, c.logged)) << logged;
+  EXPECT_EQ(3u, Count(logged, "dial *21*0304444# (from the recent numbers menu)\n")) << logged;
+  EXPECT_EQ(3u, Count(logged, "cancelled *21*0304444#\n")) << logged;
+  EXPECT_EQ(4u, Count(logged, "asking the user to confirm *21*0304444#\n")) << logged;
+  EXPECT_EQ(3u, Count(logged, "(from the recent numbers menu)")) << "no other number dialled again";
+}
+
+namespace {
+void WriteTextFile(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+}  // namespace
+
+// Save takes up what the serving loop can change at once (verbose here;
+// any-user likewise, which Wine cannot show: every program of a prefix is
+// one user's) and says which keys wait for the next start.
+TEST(DialServiceTray, SaveTakesUpVerboseAtOnceAndSaysThatPortAndCountWaitForTheNextStart) {
+  std::wstring log = FreshTrayFolders().log;
+  std::wstring settings = FreshTempFolder(L"tray-settings") + L"\\dial-service.ini";
+  WriteTextFile(settings, "[dial-service]\r\nport=20138\r\n");
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--settings \"" + settings + L"\"", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window) << FileText(log);
+  Client client;
+  struct Step {
+    const char* file;    // as the user edits it by hand, then Save in the window; null: as it is
+    size_t pingsLogged;  // after one ping more
+  };
+  const Step steps[] = {
+      {nullptr, 0},
+      {"[dial-service]\r\nport=20139\r\ncount=50\r\nverbose=yes\r\n", 1},
+      {"[dial-service]\r\nport=20139\r\ncount=50\r\n", 1},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.file ? step.file : "as started");
+    if (step.file) {
+      WriteTextFile(settings, step.file);
+      PostMessageW(window, WM_COMMAND, kTraySettingsCommand, 0);
+      HWND form = AwaitWindow(tray.processId, L"#32770", L"teldial settings", 20000);
+      ASSERT_NE(nullptr, form);
+      // It is made hidden, filled in, then shown.
+      for (int i = 0; i < 100 && !IsWindowVisible(form); i++) Sleep(50);
+      SendMessageW(GetDlgItem(form, IDOK), BM_CLICK, 0, 0);
+      for (int i = 0; i < 200 && IsWindow(form); i++) Sleep(50);
+      ASSERT_FALSE(IsWindow(form)) << "the settings window closes at Save";
+    }
+    client.Send(20138, "ping");
+    EXPECT_EQ("pong", client.Receive()) << "still on the port it started with";
+    EXPECT_EQ(step.pingsLogged, Count(FileText(log), "ping (from port ")) << FileText(log);
+  }
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  EXPECT_EQ(2u, Count(FileText(log), "saved, but taken up only at the next start: port, count\n")) << FileText(log);
 }
