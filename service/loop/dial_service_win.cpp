@@ -302,8 +302,7 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
     return;
   }
   DialForm form = ApplyDialingRules(rules, number.digits, dialled);
-  const char* countryCode = rules.given & (1u << kRuleCountry) ? rules.digits[kRuleCountry] : "";
-  if (const char* prefix = FindBlockingPrefix(handling->blocked, number.digits, dialled, countryCode)) {
+  if (const char* prefix = FindBlockingPrefix(handling->blocked, rules, number.digits)) {
     snprintf(reason, sizeof reason, "blocked by %s", prefix);
     size_t place = size_t(prefix - handling->blocked.prefixes[0]) / sizeof handling->blocked.prefixes[0];
     Refuse(RefusalKind(kRefusedBlocked + place), reason, kAnswerWithReason, raw, length, service, client);

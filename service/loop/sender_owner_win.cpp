@@ -34,15 +34,9 @@ static BOOL CALLBACK ReadOwnUser(INIT_ONCE*, void*, void**) {
   return TRUE;
 }
 
-static SenderOwner OwnerOfProcess(DWORD pid) {
-  // The System Idle Process; also what a socket whose owner is not known shows.
-  if (pid == 0) return kSenderUnknown;
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return kSenderUnknown;
+static SenderOwner OwnerOfProcess(HANDLE process) {
   TokenUserBuffer sender;
-  bool read = ReadTokenUser(process, &sender);
-  CloseHandle(process);
-  if (!read) return kSenderUnknown;
+  if (!ReadTokenUser(process, &sender)) return kSenderUnknown;
   return EqualSid(sender.user.User.Sid, ownUser.user.User.Sid) ? kSenderOwnUser : kSenderOtherUser;
 }
 
@@ -65,22 +59,65 @@ static MIB_UDPTABLE_OWNER_PID* ReadUdpTable() {
   return nullptr;
 }
 
-SenderOwner FindSenderOwner(const sockaddr_in& sender) {
-  InitOnceExecuteOnce(&ownUserOnce, ReadOwnUser, nullptr, nullptr);
-  if (!ownUserKnown) return kSenderUnknown;
+// A port can be shared, and then any of its sockets could have sent the
+// datagram; more than this many are not judged.
+static const DWORD kMaxPortSockets = 8;
+
+// The owner pids of the sockets bound to the sender's port and address (or to
+// any address); false when the table cannot be read or holds too many.
+static bool ReadPortOwners(const sockaddr_in& sender, DWORD* pids, DWORD* count) {
   MIB_UDPTABLE_OWNER_PID* table = ReadUdpTable();
-  if (!table) return kSenderUnknown;
-  // Every socket on the sender's port and address must be the user's own: a
-  // port can be shared, and then any of them could have sent the datagram.
-  SenderOwner owner = kSenderUnknown;
-  for (DWORD i = 0; i < table->dwNumEntries; i++) {
+  if (!table) return false;
+  bool fits = true;
+  *count = 0;
+  for (DWORD i = 0; i < table->dwNumEntries && fits; i++) {
     const MIB_UDPROW_OWNER_PID& row = table->table[i];
     // Both address and port are in network byte order; the port in the low 16 bits.
     if (u_short(row.dwLocalPort) != sender.sin_port) continue;
     if (row.dwLocalAddr != sender.sin_addr.s_addr && row.dwLocalAddr != htonl(INADDR_ANY)) continue;
-    owner = OwnerOfProcess(row.dwOwningPid);
-    if (owner != kSenderOwnUser) break;
+    if (*count == kMaxPortSockets)
+      fits = false;
+    else
+      pids[(*count)++] = row.dwOwningPid;
   }
   HeapFree(GetProcessHeap(), 0, table);
+  return fits;
+}
+
+static bool AllAmong(const DWORD* pids, DWORD count, const DWORD* among, DWORD amongCount) {
+  for (DWORD i = 0; i < count; i++) {
+    DWORD found = 0;
+    while (found < amongCount && among[found] != pids[i]) found++;
+    if (found == amongCount) return false;
+  }
+  return true;
+}
+
+static bool SameOwners(const DWORD* pids, DWORD count, const DWORD* again, DWORD againCount) {
+  return count == againCount && AllAmong(pids, count, again, againCount) && AllAmong(again, againCount, pids, count);
+}
+
+SenderOwner FindSenderOwner(const sockaddr_in& sender) {
+  InitOnceExecuteOnce(&ownUserOnce, ReadOwnUser, nullptr, nullptr);
+  if (!ownUserKnown) return kSenderUnknown;
+  DWORD pids[kMaxPortSockets], count;
+  if (!ReadPortOwners(sender, pids, &count) || count == 0) return kSenderUnknown;
+  // The table names ids, and an id is free for a new process once its process
+  // has ended and the last handle to it is closed: between the reading and
+  // OpenProcess another process could have taken it. An open handle holds its
+  // id, so once every owner is open, a second reading that names the same ids
+  // names the processes that are open. pid 0: the owner is not known.
+  HANDLE processes[kMaxPortSockets];
+  DWORD opened = 0;
+  while (opened < count && pids[opened] &&
+         (processes[opened] = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids[opened])))
+    opened++;
+  DWORD again[kMaxPortSockets], againCount;
+  SenderOwner owner = kSenderUnknown;
+  if (opened == count && ReadPortOwners(sender, again, &againCount) && SameOwners(pids, count, again, againCount)) {
+    owner = kSenderOwnUser;
+    for (DWORD i = 0; i < count && owner == kSenderOwnUser; i++) owner = OwnerOfProcess(processes[i]);
+  }
+  for (DWORD i = 0; i < opened; i++) CloseHandle(processes[i]);
   return owner;
 }

@@ -8,7 +8,7 @@
 enum SenderOwner {
   kSenderOwnUser,
   kSenderOtherUser,
-  kSenderUnknown,  // no process owns the port, or its user cannot be read
+  kSenderUnknown,  // no process owns the port, its user cannot be read, or its owners changed meanwhile
 };
 
 // sender: the datagram's source address, as recvfrom gave it.

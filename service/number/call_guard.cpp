@@ -69,49 +69,89 @@ static void Join(char* form, const char* first, const char* second, const char* 
   snprintf(form, kMaxFormLength + 1, "%s%s%s", first, second, rest);
 }
 
-// number (without pauses) as written and in the other ways to write the same
-// call: a call within the country both as "0..." and as "+CC...", a call
-// abroad both as "+..." and as "00...". The international prefix is taken
-// to be "00" here whatever --international-prefix says, as people write it.
-static const char* PrefixOfAnyForm(const BlockList& list, const char* number, const char* countryCode) {
-  const char* found = PrefixOf(list, number);
-  if (found) return found;
-  char international[kMaxFormLength + 1] = "";
-  if (number[0] == '+')
-    Join(international, number, "", "");
-  else if (StartsWith(number, "00"))
-    Join(international, "+", number + 2, "");
-  else if (number[0] == '0' && *countryCode)
-    Join(international, "+", countryCode, number + 1);
-  if (!*international) return nullptr;
+namespace {
+struct NumberForms {
+  const BlockList& list;
+  const char* country;  // "" when none
+  const char* nationalPrefix;
+  const char* internationalPrefix;
+  const char* outside;
+};
+}  // namespace
+
+// An international number, its digits from international on, in every way
+// to write the same call: within the country as "+CC..." and national, abroad
+// as "+...", "00..." (as people write it) and with the rules' prefix.
+static const char* PrefixOfInternational(const NumberForms& forms, const char* international) {
+  // No country code starts with 0: zeros there are a prefix written twice
+  // ("0 00 0049 900..."), which an exchange may skip, so the call is taken
+  // to go where the digits after them lead.
+  while (*international == '0') international++;
+  if (*international < '1' || *international > '9') return nullptr;
   char form[kMaxFormLength + 1];
-  if (*countryCode && StartsWith(international + 1, countryCode)) {
+  const char* found;
+  if (*forms.country && StartsWith(international, forms.country)) {
     // "+49 (0) 900...": the trunk 0 written after the country code is no digit of the number.
-    const char* national = international + 1 + strlen(countryCode);
+    const char* national = international + strlen(forms.country);
     if (*national == '0') national++;
-    Join(form, "+", countryCode, national);
-    if ((found = PrefixOf(list, form))) return found;
-    Join(form, "0", national, "");
-    return PrefixOf(list, form);
+    Join(form, "+", forms.country, national);
+    if ((found = PrefixOf(forms.list, form))) return found;
+    Join(form, forms.nationalPrefix, national, "");
+    return PrefixOf(forms.list, form);
   }
-  if ((found = PrefixOf(list, international))) return found;
-  Join(form, "00", international + 1, "");
-  return PrefixOf(list, form);
+  Join(form, "+", international, "");
+  if ((found = PrefixOf(forms.list, form))) return found;
+  Join(form, "00", international, "");
+  if ((found = PrefixOf(forms.list, form))) return found;
+  Join(form, forms.internationalPrefix, international, "");
+  return PrefixOf(forms.list, form);
 }
 
-const char* FindBlockingPrefix(const BlockList& list, const char* normalised, const char* dialled,
-                               const char* countryCode) {
-  if (!list.count) return nullptr;
-  char number[kMaxFormLength + 1];
-  WithoutPauses(dialled, number);
-  const char* found = PrefixOf(list, number);
+// number as it stands and as the call it makes. asWritten: as a link wrote
+// it, where "00" starts an international number whatever the rules say;
+// otherwise as the public network gets it, where only the rules' prefix does.
+static const char* PrefixOfNumber(const NumberForms& forms, const char* number, bool asWritten) {
+  const char* found = PrefixOf(forms.list, number);
   if (found) return found;
+  if (number[0] == '+') return PrefixOfInternational(forms, number + 1);
+  if (StartsWith(number, forms.internationalPrefix))
+    return PrefixOfInternational(forms, number + strlen(forms.internationalPrefix));
+  if (asWritten && StartsWith(number, "00")) return PrefixOfInternational(forms, number + 2);
+  if (*forms.country && *forms.nationalPrefix && StartsWith(number, forms.nationalPrefix)) {
+    char international[kMaxFormLength + 1];
+    Join(international, forms.country, number + strlen(forms.nationalPrefix), "");
+    return PrefixOfInternational(forms, international);
+  }
+  return nullptr;
+}
+
+// The phone system takes a leading outside prefix for the line and dials the
+// rest, so "0 0900..." with --outside 0 is the call "0900...".
+static const char* PrefixOfCall(const NumberForms& forms, const char* number) {
+  const char* found = PrefixOfNumber(forms, number, true);
+  if (!found && *forms.outside && StartsWith(number, forms.outside))
+    found = PrefixOfNumber(forms, number + strlen(forms.outside), false);
+  return found;
+}
+
+const char* FindBlockingPrefix(const BlockList& list, const DialingRules& rules, const char* normalised) {
+  if (!list.count) return nullptr;
+  NumberForms forms = {list, rules.digits[kRuleCountry], rules.digits[kRuleNationalPrefix],
+                       rules.digits[kRuleInternationalPrefix], rules.digits[kRuleOutside]};
+  char number[kMaxFormLength + 1];
   WithoutPauses(normalised, number);
-  if ((found = PrefixOfAnyForm(list, number, countryCode))) return found;
+  const char* found;
+  // What the network gets once the phone system took the outside prefix:
+  // "+49 5555 00123" dialled locally as "0 00123" is a call abroad there.
+  char dialled[kMaxDialledLength + 1];
+  if (ApplyDialingRules(rules, number, dialled) != kDialledAsWritten &&
+      (found = PrefixOfNumber(forms, dialled + strlen(forms.outside), false)))
+    return found;
+  if ((found = PrefixOfCall(forms, number))) return found;
   // A feature code carries a number after its "*" or "#" ("*21*0900...#"
   // forwards calls there), so each such rest is a number of its own.
   for (const char* at = number; *at; at++)
-    if ((*at == '*' || *at == '#') && (found = PrefixOfAnyForm(list, at + 1, countryCode))) return found;
+    if ((*at == '*' || *at == '#') && (found = PrefixOfCall(forms, at + 1))) return found;
   return nullptr;
 }
 

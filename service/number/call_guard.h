@@ -18,17 +18,24 @@ struct BlockList {
 // a longer one or one too many.
 bool AddBlockPrefix(BlockList* list, const char16_t* prefix, char* problem, size_t size);
 // The prefix that the number starts with, or null. normalised: the number as
-// accepted ("+49900..." or "0900..."); dialled: after the dialing rules;
-// countryCode: the --country digits, "" when none. A national number
-// ("0" and not "00") is also compared in its international form +CC..., so
-// that "+49900" and "0900" both catch "0900 123" with --country 49.
-// In full: pauses are left out; with countryCode, a call within the country
-// written "0...", "+CC...", "+CC0..." ("+49 (0) 900") or "00CC..." is
-// compared as "0..." and as "+CC..."; any other "+..." or "00..." number as
-// "+..." and as "00...". The rest after each "*" or "#" is compared the same
-// way, so that a feature code cannot carry a blocked number ("*21*0900...#").
-const char* FindBlockingPrefix(const BlockList& list, const char* normalised, const char* dialled,
-                               const char* countryCode);
+// accepted ("+49900..." or "0900..."). Prefixes are written as a person
+// dials from a phone outside the phone system (no outside-line prefix), so
+// the number is compared as written, with a leading --outside prefix taken
+// off, and as the public network gets it after the rules; each of these in
+// its other forms too. A national number (the rules' national prefix, not
+// their international one) is also compared as +CC..., so that "+49900" and
+// "0900" both catch "0900 123" with --country 49.
+// In full: pauses are left out; with the country code, a call within the
+// country written "0...", "+CC...", "+CC0..." ("+49 (0) 900") or "00CC..." is
+// compared as "0..." and as "+CC..." (0: the national prefix); any other
+// "+..." or international number as "+...", as "00..." and with the
+// international prefix, so that "00" blocks calls abroad only. "00" starts an
+// international number as written; after the outside prefix, only the rules'
+// international prefix does. The rest after each "*" or "#" is compared the
+// same way, so that a feature code cannot carry a blocked number
+// ("*21*0900...#").
+struct DialingRules;
+const char* FindBlockingPrefix(const BlockList& list, const DialingRules& rules, const char* normalised);
 
 // A number starting with "*" or "#": a code that the phone system carries out
 // (call forwarding, say) rather than a call.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "service/number/call_guard.h"
 #include "service/number/dialing_rules.h"
 
 namespace {
@@ -56,6 +57,19 @@ void CheckDialled(const DialingRules& rules, const NormalizedNumber& number) {
   }
   FUZZ_CHECK(restored == written);
 }
+void CheckBlockBehindOutsidePrefix(const DialingRules& rules, const NormalizedNumber& number) {
+  std::string written;
+  for (const char* at = number.digits; *at; at++)
+    if (*at != ',' && *at != 'p' && *at != 'w') written += *at;
+  std::string outside = rules.digits[kRuleOutside];
+  if (written[0] == '+' || outside.size() + strlen(number.digits) > kMaxNumberLength) return;
+  std::unique_ptr<BlockList> list(new BlockList());
+  list->count = 1;
+  size_t length = written.size() < kMaxBlockPrefixLength ? written.size() : kMaxBlockPrefixLength;
+  memcpy(list->prefixes[0], written.data(), length);
+  FUZZ_CHECK(FindBlockingPrefix(*list, rules, number.digits) == list->prefixes[0]);
+  FUZZ_CHECK(FindBlockingPrefix(*list, rules, (outside + number.digits).c_str()) == list->prefixes[0]);
+}
 }  // namespace
 
 // Input: five option values, each ended by a 0 byte, then the number text.
@@ -77,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!CheckDialingRules(rules, problem, sizeof problem)) return 0;
   NormalizedNumber number;
   NormalizePhoneNumber(reinterpret_cast<const char*>(data), size_t(end - data), &number);
-  if (number.verdict == kNumberAccepted) CheckDialled(rules, number);
+  if (number.verdict == kNumberAccepted) {
+    CheckDialled(rules, number);
+    CheckBlockBehindOutsidePrefix(rules, number);
+  }
   return 0;
 }

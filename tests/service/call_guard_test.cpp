@@ -36,6 +36,23 @@ TEST(CallGuard, BlockedPrefixesCatchEveryWayOfWritingANumber) {
       {{u"--country", u"49", u"--block", u"00"}, "+49 30 1234567", ""},
       {{u"--block", u"+1"}, "001 555 0100", "+1"},
       {{u"--country", u"49", u"--block", u"0137, 0900"}, "+49 900 1234567", "0900"},
+      // The phone system takes the outside prefix for the line and dials the rest.
+      {{u"--country", u"49", u"--area", u"5555", u"--outside", u"0", u"--block", u"0900"}, "00900123456", "0900"},
+      {{u"--country", u"49", u"--area", u"5555", u"--outside", u"0", u"--block", u"0900"}, "000049900123456", "0900"},
+      {{u"--country", u"49", u"--outside", u"0", u"--block", u"+49900"}, "*21*00900123#", "+49900"},
+      {{u"--country", u"1", u"--national-prefix", u"1", u"--international-prefix", u"011", u"--outside", u"9",
+        u"--block", u"1900"}, "919005550123", "1900"},
+      {{u"--country", u"1", u"--national-prefix", u"1", u"--international-prefix", u"011", u"--outside", u"9",
+        u"--block", u"1900"}, "+1 900 555 0123", "1900"},
+      {{u"--country", u"1", u"--national-prefix", u"1", u"--international-prefix", u"011", u"--outside", u"9",
+        u"--block", u"+1900"}, "9 011 1 900 555 0123", "+1900"},
+      {{u"--country", u"1", u"--national-prefix", u"1", u"--international-prefix", u"011", u"--outside", u"9",
+        u"--block", u"011"}, "+49 30 1234567", "011"},
+      // "00" blocks calls abroad however they are dialled, and no call within the country.
+      {{u"--country", u"49", u"--outside", u"0", u"--block", u"00"}, "+4955550123", ""},
+      {{u"--country", u"49", u"--area", u"5555", u"--outside", u"0", u"--block", u"00"}, "+4955550123", ""},
+      {{u"--country", u"49", u"--area", u"5555", u"--outside", u"0", u"--block", u"00"}, "+1 555 0100", "00"},
+      {{u"--country", u"49", u"--area", u"5555", u"--outside", u"0", u"--block", u"00"}, "+49 5555 00123", "00"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -47,9 +64,7 @@ TEST(CallGuard, BlockedPrefixesCatchEveryWayOfWritingANumber) {
     NormalizedNumber number;
     NormalizePhoneNumber(c.text, strlen(c.text), &number);
     ASSERT_EQ(kNumberAccepted, number.verdict);
-    char dialled[kMaxDialledLength + 1];
-    ApplyDialingRules(options.rules, number.digits, dialled);
-    const char* found = FindBlockingPrefix(options.blocked, number.digits, dialled, options.rules.digits[kRuleCountry]);
+    const char* found = FindBlockingPrefix(options.blocked, options.rules, number.digits);
     EXPECT_EQ(std::string(c.blockedBy), found ? found : "");
   }
   const std::pair<const char*, bool> codes[] = {
