@@ -12,6 +12,7 @@
 const wchar_t kTrayWindowClass[] = L"teldial-dial-service-tray";
 const UINT kTrayIconMessage = WM_APP + 1;
 const WPARAM kTrayQuitCommand = 2;
+const WPARAM kTraySettingsCommand = 3;
 
 struct TrayFolders {
   std::wstring log;       // the log file's path
