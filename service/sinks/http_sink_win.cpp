@@ -52,7 +52,6 @@ static void FreeWork(HttpWork* work) {
   if (work->thread) CloseHandle(work->thread);
   if (work->queueChanged) CloseHandle(work->queueChanged);
   CloseHttpRequester(work->requester);  // and wipes its password
-  SecureZeroMemory(work->queue, sizeof work->queue);
   free(work);
 }
 
