@@ -106,9 +106,10 @@ static ReceiveResult RawReceive(HttpConnection* connection, char* buffer, size_t
   }
 }
 
-// Windows gives no deadline to a name lookup nor to the URL retrievals of a
-// certificate chain (GetAddrInfoExW's time-out needs Windows 8 and the DNS
-// name space, and not every Wine has it), so each runs on a thread of its own,
+// Windows gives no deadline to a name lookup (GetAddrInfoExW takes a time-out
+// only from Windows 8 on, in an asynchronous call, which Wine 8 does not
+// promise) nor to the URL retrievals of a certificate chain (its
+// dwUrlRetrievalTimeout holds for each retrieval), so each runs on a thread of its own,
 // which the caller waits for until the deadline and then leaves behind. Of
 // the two, whoever lets go last frees the work, so that a late answer lands
 // in memory that nobody else uses any more.
