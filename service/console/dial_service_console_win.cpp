@@ -66,7 +66,7 @@ static int ShowRequest(const ServiceOptions& options) {
     return 0;
   }
   static char preview[kMaxPreview];
-  if (FormatHttpRequestPreview(options.sink.http, dialled, preview, sizeof preview) == SIZE_MAX) {
+  if (FormatHttpRequestPreview(options.sink.http, dialled, options.showSecrets, preview, sizeof preview) == SIZE_MAX) {
     ReportProblem("the request for %s is too long to show", dialled);
     return 1;
   }

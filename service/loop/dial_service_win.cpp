@@ -130,6 +130,8 @@ static const char kUsageFormat[] =
     "                  confirmation\n"
     "  --any-user      answer every user's programs, not only this user's\n"
     "  --show-request NUMBER  print the request the settings make for NUMBER, then end\n"
+    "  --show-secrets         with --show-request: --http-header values as given,\n"
+    "                         not as ***\n"
     "  --test-call NUMBER     make that request now and print its outcome\n"
     "  --store-password       read the password from standard input and keep it\n"
     "                         protected for this user in the settings file\n"

@@ -243,13 +243,13 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   };
   options->maxCalls = kDefaultMaxCalls;
   options->maxCallsSeconds = kDefaultMaxCallsSeconds;
-  enum { kFlagPhoneHttps, kFlagCount = 9 };
+  enum { kFlagPhoneHttps, kFlagCount = 10 };
   FlagOption flags[kFlagCount] = {
       {u"--phone-https", &phone.https, 0},   {u"--verbose", &options->verbose, 0},
       {u"--help", &options->help, 0},        {u"--http-insecure", &http.insecure, 0},
       {u"--store-password", &options->storePassword, 0}, {u"--no-settings", &options->noSettings, 0},
       {u"--confirm", &options->confirm, 0},  {u"--allow-codes", &options->allowCodes, 0},
-      {u"--any-user", &options->anyUser, 0},
+      {u"--any-user", &options->anyUser, 0},  {u"--show-secrets", &options->showSecrets, 0},
   };
   int timeoutIndex = 0;
   bool portGiven = false, countGiven = false, logSizeGiven = false, maxCallsGiven = false;
@@ -372,6 +372,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     return RefuseWith(problem, kMaxOptionProblem, "--settings and --no-settings exclude each other");
   if (options->showRequest && options->testCall)
     return RefuseWith(problem, kMaxOptionProblem, "--show-request and --test-call exclude each other");
+  if (options->showSecrets && !options->showRequest)
+    return RefuseWith(problem, kMaxOptionProblem, "--show-secrets concerns only --show-request");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
   if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem))
     return Fault(faultIndex, phoneIndex);

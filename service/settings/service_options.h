@@ -22,6 +22,7 @@ struct ServiceOptions {
   PhoneOptions phone;       // --phone and its --phone-... options
   PresetTexts presetTexts;  // what sink.http points into for --phone; so never copied once parsed
   const char16_t* showRequest;  // --show-request NUMBER
+  bool showSecrets;             // --show-secrets: --show-request shows the --http-header values
   const char16_t* testCall;     // --test-call NUMBER
   bool storePassword;           // --store-password
   const char16_t* settingsFile; // --settings FILE

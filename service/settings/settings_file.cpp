@@ -241,8 +241,8 @@ static bool IsAnyOf(const char16_t* key, const char* const* names) {
 }
 
 static const char* const kFlagKeys[] = {"verbose", "help", "http-insecure", "phone-https", "store-password",
-                                        "no-settings", "confirm", "allow-codes", "any-user", nullptr};
-static const char* const kCommandLineKeys[] = {"settings", "no-settings", "show-request", "test-call",
+                                        "no-settings", "confirm", "allow-codes", "any-user", "show-secrets", nullptr};
+static const char* const kCommandLineKeys[] = {"settings", "no-settings", "show-request", "show-secrets", "test-call",
                                                "store-password", "help", nullptr};
 static const char* const kPasswordKeys[] = {"http-password", "http-password-env", "http-password-protected", nullptr};
 static const char* const kWaysToThePhone[] = {"exec", "http", "phone", nullptr};

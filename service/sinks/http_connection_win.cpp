@@ -7,6 +7,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #define SECURITY_WIN32
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <security.h>
 #include <schannel.h>
 #include <wincrypt.h>
@@ -105,17 +106,111 @@ static ReceiveResult RawReceive(HttpConnection* connection, char* buffer, size_t
   }
 }
 
-static bool Connect(HttpConnection* connection, const wchar_t* host, uint16_t port, unsigned long long deadline,
-                    ConnectionFailure* failure) {
+// Windows gives no deadline to a name lookup (GetAddrInfoExW takes a time-out
+// only from Windows 8 on, in an asynchronous call, which Wine 8 does not
+// promise) nor to the URL retrievals of a certificate chain (its
+// dwUrlRetrievalTimeout holds for each retrieval), so each runs on a thread of its own,
+// which the caller waits for until the deadline and then leaves behind. Of
+// the two, whoever lets go last frees the work, so that a late answer lands
+// in memory that nobody else uses any more.
+struct LateWork {
+  volatile LONG holders;  // the caller and the thread
+  HANDLE done;
+  void (*run)(LateWork* work);
+  void (*release)(LateWork* work);  // frees what the work holds, and the work
+};
+
+static void LetGo(LateWork* work) {
+  if (InterlockedDecrement(&work->holders) != 0) return;
+  if (work->done) CloseHandle(work->done);
+  work->release(work);
+}
+
+static DWORD WINAPI RunLateWork(void* parameter) {
+  LateWork* work = static_cast<LateWork*>(parameter);
+  work->run(work);
+  SetEvent(work->done);
+  LetGo(work);
+  return 0;
+}
+
+// Runs the work and waits for it until the deadline. True when it ended in
+// time: the caller reads its result, then lets go. False when it did not, and
+// the caller has let go already. Without a thread it runs here, unbounded.
+static bool AwaitLateWork(LateWork* work, unsigned long long deadline) {
+  work->holders = 2;
+  work->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = work->done ? CreateThread(nullptr, 0, RunLateWork, work, 0, nullptr) : nullptr;
+  if (!thread) {
+    work->holders = 1;
+    work->run(work);
+    return true;
+  }
+  CloseHandle(thread);
+  unsigned long long now = GetTickCount64();
+  DWORD wait = now >= deadline ? 0 : deadline - now > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(deadline - now);
+  if (WaitForSingleObject(work->done, wait) == WAIT_OBJECT_0) return true;
+  LetGo(work);
+  return false;
+}
+
+struct NameLookup {
+  LateWork work;  // first, so that the work is the lookup
+  wchar_t host[256];
   wchar_t service[8];
-  swprintf(service, 8, L"%u", unsigned(port));
+  ADDRINFOW* addresses;
+  int result;
+};
+
+static void LookUpName(LateWork* work) {
+  NameLookup* lookup = reinterpret_cast<NameLookup*>(work);
+  // The caller's own Windows Sockets may be cleaned up before a late answer.
+  WSADATA data;
+  bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   ADDRINFOW hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
+  lookup->result = GetAddrInfoW(lookup->host, lookup->service, &hints, &lookup->addresses);
+  if (started) WSACleanup();
+}
+
+static void ReleaseNameLookup(LateWork* work) {
+  NameLookup* lookup = reinterpret_cast<NameLookup*>(work);
+  if (lookup->addresses) FreeAddrInfoW(lookup->addresses);
+  free(lookup);
+}
+
+// The host's addresses by the deadline; an address as such needs no lookup.
+static bool Resolve(const wchar_t* host, const wchar_t* service, unsigned long long deadline, ADDRINFOW** addresses,
+                    ConnectionFailure* failure) {
+  ADDRINFOW hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICHOST;
+  if (GetAddrInfoW(host, service, &hints, addresses) == 0) return true;
+  NameLookup* lookup = static_cast<NameLookup*>(calloc(1, sizeof(NameLookup)));
+  if (!lookup) return Fail(failure, ERROR_OUTOFMEMORY, "out of memory");
+  lookup->work.run = LookUpName;
+  lookup->work.release = ReleaseNameLookup;
+  wcsncpy(lookup->host, host, 255);
+  wcsncpy(lookup->service, service, 7);
+  if (!AwaitLateWork(&lookup->work, deadline))
+    return Fail(failure, WSAETIMEDOUT, "the host name was not resolved within --http-timeout");
+  int result = lookup->result;
+  *addresses = lookup->addresses;
+  lookup->addresses = nullptr;
+  LetGo(&lookup->work);
+  return result == 0 || Fail(failure, unsigned(result), "the host name is not known");
+}
+
+static bool Connect(HttpConnection* connection, const wchar_t* host, uint16_t port, unsigned long long deadline,
+                    ConnectionFailure* failure) {
+  wchar_t service[8];
+  swprintf(service, 8, L"%u", unsigned(port));
   ADDRINFOW* addresses = nullptr;
-  int resolved = GetAddrInfoW(host, service, &hints, &addresses);
-  if (resolved != 0) return Fail(failure, unsigned(resolved), "the host name is not known");
+  if (!Resolve(host, service, deadline, &addresses, failure)) return false;
   Fail(failure, WSAECONNREFUSED, kUnreachable);
   for (ADDRINFOW* address = addresses; address && connection->socket == INVALID_SOCKET; address = address->ai_next) {
     SOCKET candidate = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
@@ -223,38 +318,75 @@ static SECURITY_STATUS Handshake(HttpConnection* connection, bool started, unsig
   }
 }
 
+struct ChainCheck {
+  LateWork work;  // first, so that the work is the check
+  PCCERT_CONTEXT certificate;
+  wchar_t* host;
+  DWORD retrievalMs;  // for the issuers' certificates that the chain may fetch
+  unsigned long error;
+};
+
 // The certificate checks that Schannel leaves to its caller here: a chain to a
 // trusted root, valid now, for a server, with the host's name.
-static bool CheckCertificate(HttpConnection* connection, ConnectionFailure* failure) {
-  const char* untrusted =
-      "the server's certificate is not trusted (--http-insecure accepts a phone's self-signed certificate)";
-  PCCERT_CONTEXT certificate = nullptr;
-  if (QueryContextAttributesW(&connection->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
-      !certificate)
-    return Fail(failure, unsigned(CERT_E_UNTRUSTEDROOT), untrusted);
+static void CheckChain(LateWork* work) {
+  ChainCheck* check = reinterpret_cast<ChainCheck*>(work);
   LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
   CERT_CHAIN_PARA chainParameters = {};
   chainParameters.cbSize = sizeof chainParameters;
   chainParameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
   chainParameters.RequestedUsage.Usage.cUsageIdentifier = 1;
   chainParameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  chainParameters.dwUrlRetrievalTimeout = check->retrievalMs;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  unsigned long error = unsigned(CERT_E_UNTRUSTEDROOT);
-  if (CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainParameters, 0, nullptr,
-                              &chain)) {
-    HTTPSPolicyCallbackData server = {};
-    server.cbStruct = sizeof server;
-    server.dwAuthType = AUTHTYPE_SERVER;
-    server.pwszServerName = connection->host;
-    CERT_CHAIN_POLICY_PARA policy = {};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &server;
-    CERT_CHAIN_POLICY_STATUS verdict = {};
-    verdict.cbSize = sizeof verdict;
-    if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict)) error = verdict.dwError;
-    CertFreeCertificateChain(chain);
+  check->error = unsigned(CERT_E_UNTRUSTEDROOT);
+  if (!CertGetCertificateChain(nullptr, check->certificate, nullptr, check->certificate->hCertStore,
+                               &chainParameters, 0, nullptr, &chain))
+    return;
+  HTTPSPolicyCallbackData server = {};
+  server.cbStruct = sizeof server;
+  server.dwAuthType = AUTHTYPE_SERVER;
+  server.pwszServerName = check->host;
+  CERT_CHAIN_POLICY_PARA policy = {};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &server;
+  CERT_CHAIN_POLICY_STATUS verdict = {};
+  verdict.cbSize = sizeof verdict;
+  if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict)) check->error = verdict.dwError;
+  CertFreeCertificateChain(chain);
+}
+
+static void ReleaseChainCheck(LateWork* work) {
+  ChainCheck* check = reinterpret_cast<ChainCheck*>(work);
+  CertFreeCertificateContext(check->certificate);
+  free(check->host);
+  free(check);
+}
+
+static bool CheckCertificate(HttpConnection* connection, unsigned long long deadline, ConnectionFailure* failure) {
+  const char* untrusted =
+      "the server's certificate is not trusted (--http-insecure accepts a phone's self-signed certificate)";
+  PCCERT_CONTEXT certificate = nullptr;
+  if (QueryContextAttributesW(&connection->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+      !certificate)
+    return Fail(failure, unsigned(CERT_E_UNTRUSTEDROOT), untrusted);
+  ChainCheck* check = static_cast<ChainCheck*>(calloc(1, sizeof(ChainCheck)));
+  wchar_t* host = _wcsdup(connection->host);
+  unsigned long long now = GetTickCount64();
+  if (!check || !host || now >= deadline) {
+    free(check);
+    free(host);
+    CertFreeCertificateContext(certificate);
+    return now >= deadline ? Fail(failure, WSAETIMEDOUT, kTimedOut) : Fail(failure, ERROR_OUTOFMEMORY, "out of memory");
   }
-  CertFreeCertificateContext(certificate);
+  check->work.run = CheckChain;
+  check->work.release = ReleaseChainCheck;
+  check->certificate = certificate;
+  check->host = host;
+  check->retrievalMs = deadline - now > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(deadline - now);
+  if (!AwaitLateWork(&check->work, deadline))
+    return Fail(failure, WSAETIMEDOUT, "the server's certificate could not be checked within --http-timeout");
+  unsigned long error = check->error;
+  LetGo(&check->work);
   return error == 0 || Fail(failure, error, untrusted);
 }
 
@@ -272,7 +404,7 @@ static bool StartTls(HttpConnection* connection, bool insecure, unsigned long lo
   connection->plain = static_cast<char*>(malloc(kTlsBufferSize));
   if (!connection->incoming || !connection->plain) return Fail(failure, ERROR_OUTOFMEMORY, "out of memory");
   if (Handshake(connection, false, deadline, failure) != SEC_E_OK) return false;
-  if (!insecure && !CheckCertificate(connection, failure)) return false;
+  if (!insecure && !CheckCertificate(connection, deadline, failure)) return false;
   status = QueryContextAttributesW(&connection->context, SECPKG_ATTR_STREAM_SIZES, &connection->sizes);
   if (status != SEC_E_OK) return Fail(failure, unsigned(status), "TLS is not available");
   connection->outgoing = static_cast<char*>(

@@ -25,7 +25,12 @@ static const size_t kMaxAuthorization = 4096;
 static const size_t kMaxOffer = 4096;
 
 struct HttpRequester {
-  const HttpOptions* http;
+  // A copy, so that a requester outlives the options it was opened with (a
+  // worker given up at Save still ends its request): of its texts only the
+  // path and the body stay, and those are the requester's own.
+  HttpOptions http;
+  char16_t* pathTemplate;
+  char16_t* bodyTemplate;
   HttpConnection* connection;
   ServerAuth auth;
   RequestEnd lastEnd;
@@ -61,7 +66,7 @@ static void DropConnection(HttpRequester* requester) {
 // The open connection, or a new one.
 static bool EnsureConnection(HttpRequester* requester, unsigned long long deadline, ConnectionFailure* failure) {
   if (HttpConnectionOpen(requester)) return true;
-  const HttpOptions& http = *requester->http;
+  const HttpOptions& http = requester->http;
   requester->connection = OpenHttpConnection(Wide(http.target.host), http.target.port, http.target.secure,
                                              http.insecure, deadline, failure);
   return requester->connection != nullptr;
@@ -71,7 +76,7 @@ RequestEnd LastRequestEnd(const HttpRequester* requester) { return requester->la
 
 bool WarmHttpConnection(HttpRequester* requester) {
   ConnectionFailure failure;
-  return EnsureConnection(requester, GetTickCount64() + requester->http->timeoutMs, &failure);
+  return EnsureConnection(requester, GetTickCount64() + requester->http.timeoutMs, &failure);
 }
 
 HANDLE HttpConnectionActivity(HttpRequester* requester) {
@@ -174,7 +179,7 @@ static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorizat
                                 unsigned long long deadline, Exchange* exchange) {
   memset(exchange, 0, sizeof *exchange);
   if (!EnsureConnection(requester, deadline, &exchange->failure)) return EndExchange(exchange, kNotSent, nullptr);
-  const HttpOptions& http = *requester->http;
+  const HttpOptions& http = requester->http;
   WireRequest request = {http.post,     requester->target, requester->host, requester->headerLines,
                          authorization, bodyLength};
   size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headerLines) +
@@ -220,7 +225,7 @@ static bool BuildAuthorization(HttpRequester* requester) {
   char cnonce[33];
   if (!RandomHex(16, cnonce)) return false;
   DigestAnswer answer = {
-      requester->userUtf8, requester->passwordUtf8, requester->http->post ? "POST" : "GET", requester->target, cnonce,
+      requester->userUtf8, requester->passwordUtf8, requester->http.post ? "POST" : "GET", requester->target, cnonce,
       ++auth.nonceCount};
   return BuildDigestAuthorization(auth.digest, answer, DigestHashHex, out, kMaxAuthorization) > 0;
 }
@@ -311,7 +316,7 @@ static const char16_t* PasswordText(const HttpRequester* requester) {
 // The request's target and body for one number; false with the outcome said.
 static bool ExpandRequest(HttpRequester* requester, const char* dialled, size_t* bodyLength, char* outcome,
                           size_t size) {
-  const HttpOptions& http = *requester->http;
+  const HttpOptions& http = requester->http;
   bool expanded = ExpandRequestFields(http.target.path, dialled, PasswordText(requester), true, requester->path,
                                       kMaxPath) != SIZE_MAX;
   char* path = expanded ? Utf8FromWide(Wide(requester->path)) : nullptr;
@@ -349,14 +354,14 @@ static void DescribeAnswer(HttpRequester* requester, const char* dialled, const 
              location[0] ? location : "(no Location)");
     return;
   }
-  if (!refusal) refusal = PresetFailureHint(PhoneKind(requester->http->phoneKind), status);
+  if (!refusal) refusal = PresetFailureHint(PhoneKind(requester->http.phoneKind), status);
   snprintf(outcome, size, "http %s: %u %s in %llu ms: %s", dialled, status, reason, spent,
            refusal ? refusal : "the server did not accept the request");
 }
 
 bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size) {
   unsigned long long start = GetTickCount64();
-  unsigned long long deadline = start + requester->http->timeoutMs;
+  unsigned long long deadline = start + requester->http.timeoutMs;
   size_t bodyLength = 0;
   requester->lastEnd = kRequestNotSent;
   if (!ExpandRequest(requester, dialled, &bodyLength, outcome, size)) return false;
@@ -383,7 +388,7 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
       return false;
     case kNoAnswer:
       snprintf(outcome, size, "http %s: no answer within %lu ms: the phone may still dial", dialled,
-               requester->http->timeoutMs);
+               requester->http.timeoutMs);
       return false;
     case kBrokenAnswer:
       snprintf(outcome, size, "http %s: %s, after %llu ms: the phone may still dial", dialled, exchange.broken, spent);
@@ -402,7 +407,7 @@ bool PasswordTravelsReadable(const HttpOptions& http) {
 }
 
 static bool BuildHeaderLines(HttpRequester* requester) {
-  const HttpOptions& http = *requester->http;
+  const HttpOptions& http = requester->http;
   size_t length = 1;
   char* lines[kMaxHttpHeaders] = {};
   bool converted = true;
@@ -419,13 +424,16 @@ static bool BuildHeaderLines(HttpRequester* requester) {
       strcat(requester->headerLines, "\r\n");
     }
   }
-  for (size_t i = 0; i < http.headerCount; i++) free(lines[i]);
+  for (size_t i = 0; i < http.headerCount; i++) {
+    if (lines[i]) SecureZeroMemory(lines[i], strlen(lines[i]));
+    free(lines[i]);
+  }
   return requester->headerLines != nullptr;
 }
 
 // "host", "host:port" or "[v6]:port", as the URL had it.
 static bool BuildHostValue(HttpRequester* requester) {
-  const UrlTemplate& target = requester->http->target;
+  const UrlTemplate& target = requester->http.target;
   char* host = Utf8FromWide(Wide(target.host));
   if (!host) return false;
   size_t size = strlen(host) + 16;
@@ -452,7 +460,7 @@ static wchar_t* PasswordFromEnvironment(const wchar_t* name) {
 
 // The password from whichever source the options name; true without one.
 static bool ReadPassword(HttpRequester* requester, char* problem, size_t size) {
-  const HttpOptions& http = *requester->http;
+  const HttpOptions& http = requester->http;
   if (http.password) {
     requester->password = _wcsdup(Wide(http.password));
   } else if (http.passwordVariable) {
@@ -479,6 +487,25 @@ static bool ReadPassword(HttpRequester* requester, char* problem, size_t size) {
   return RefuseWith(problem, size, "out of memory");
 }
 
+static char16_t* CopyText(const char16_t* text) {
+  return reinterpret_cast<char16_t*>(_wcsdup(Wide(text)));
+}
+
+// The path and body templates become the requester's own; the other texts of
+// the options were read into the requester at its opening and are let go.
+static bool KeepTemplates(HttpRequester* requester) {
+  HttpOptions& http = requester->http;
+  requester->pathTemplate = CopyText(http.target.path);
+  requester->bodyTemplate = http.body ? CopyText(http.body) : nullptr;
+  if (!requester->pathTemplate || (http.body && !requester->bodyTemplate)) return false;
+  http.target.path = requester->pathTemplate;
+  http.body = requester->bodyTemplate;
+  http.url = nullptr;
+  http.headerCount = 0;
+  http.user = http.password = http.passwordVariable = http.protectedPassword = nullptr;
+  return true;
+}
+
 HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t size) {
   HttpRequester* requester = static_cast<HttpRequester*>(calloc(1, sizeof(HttpRequester)));
   WSADATA data;
@@ -487,12 +514,12 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
     RefuseWith(problem, size, requester ? "Windows Sockets cannot be started" : "out of memory");
     return nullptr;
   }
-  requester->http = &http;
+  requester->http = http;
   if (!ReadPassword(requester, problem, size)) {
     CloseHttpRequester(requester);
     return nullptr;
   }
-  if (!BuildHeaderLines(requester) || !BuildHostValue(requester)) {
+  if (!BuildHeaderLines(requester) || !BuildHostValue(requester) || !KeepTemplates(requester)) {
     RefuseWith(problem, size, "out of memory");
     CloseHttpRequester(requester);
     return nullptr;
@@ -511,6 +538,11 @@ void CloseHttpRequester(HttpRequester* requester) {
   SecureZeroMemory(requester->body, sizeof requester->body);
   SecureZeroMemory(requester->target, sizeof requester->target);
   SecureZeroMemory(requester->authorization, sizeof requester->authorization);
+  SecureZeroMemory(&requester->auth, sizeof requester->auth);
+  // A header may carry a token (Authorization: Bearer ...).
+  if (requester->headerLines) SecureZeroMemory(requester->headerLines, strlen(requester->headerLines));
+  free(requester->pathTemplate);
+  free(requester->bodyTemplate);
   free(requester->host);
   free(requester->headerLines);
   free(requester->userUtf8);

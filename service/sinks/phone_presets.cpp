@@ -288,6 +288,7 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
     http->headers[i] = texts->headers[i];
   }
   http->headerCount += presetHeaders;
+  http->presetHeaderCount = presetHeaders;
   if (!http->user && preset->defaultUser) http->user = preset->defaultUser;
   return true;
 }

@@ -65,7 +65,21 @@ static void PutPasswordSource(PreviewWriter* writer, const HttpOptions& http) {
   }
 }
 
-size_t FormatHttpRequestPreview(const HttpOptions& http, const char* dialled, char* out, size_t size) {
+// "Name: ***" for "Name: value"; a header without a colon is refused before.
+static void PutHiddenHeader(PreviewWriter* writer, const char16_t* header) {
+  char16_t name[256];
+  size_t length = 0;
+  while (header[length] && header[length] != u':' && length + 1 < sizeof name / sizeof name[0]) {
+    name[length] = header[length];
+    length++;
+  }
+  name[length] = 0;
+  writer->PutText(name);
+  writer->PutAscii(": ***");
+}
+
+size_t FormatHttpRequestPreview(const HttpOptions& http, const char* dialled, bool showSecrets, char* out,
+                                size_t size) {
   PreviewWriter writer = {out, size, 0};
   if (!http.url) {
     writer.PutAscii("no HTTP request: neither --http nor --phone is set\n");
@@ -83,7 +97,10 @@ size_t FormatHttpRequestPreview(const HttpOptions& http, const char* dialled, ch
   writer.PutExpanded(http.target.path, dialled, true);
   writer.Put('\n');
   for (size_t i = 0; i < http.headerCount; i++) {
-    writer.PutExpanded(http.headers[i], dialled, false);
+    if (showSecrets || i < http.presetHeaderCount)
+      writer.PutExpanded(http.headers[i], dialled, false);
+    else
+      PutHiddenHeader(&writer, http.headers[i]);
     writer.Put('\n');
   }
   bool passwordInRequest = HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body));

@@ -16,6 +16,7 @@ struct HttpOptions {
   const char16_t* body;     // --http-body, or null
   const char16_t* headers[kMaxHttpHeaders];
   size_t headerCount;
+  size_t presetHeaderCount; // the first headers are --phone's, the rest --http-header's
   const char16_t* user;
   const char16_t* password;
   const char16_t* passwordVariable;  // --http-password-env: the variable's name

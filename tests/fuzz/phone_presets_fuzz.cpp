@@ -27,11 +27,11 @@ void CheckFields(const char16_t* text) {
 
 void CheckPreview(const HttpOptions& http) {
   static char full[16384];
-  size_t length = FormatHttpRequestPreview(http, "+49*#", full, sizeof full);
+  size_t length = FormatHttpRequestPreview(http, "+49*#", true, full, sizeof full);
   if (length == SIZE_MAX || strlen(full) != length || memchr(full, '\x01', length)) abort();
   for (size_t size : {size_t(0), size_t(1), length / 2 + 1, length, length + 1}) {
     std::vector<char> out(size + 8, '\x5A');
-    size_t cut = FormatHttpRequestPreview(http, "+49*#", out.data(), size);
+    size_t cut = FormatHttpRequestPreview(http, "+49*#", true, out.data(), size);
     for (size_t i = size; i < out.size(); i++)
       if (out[i] != '\x5A') abort();
     if ((cut == SIZE_MAX) != (size <= length)) abort();

@@ -19,11 +19,13 @@ namespace {
 
 const wchar_t kCredentials[] = L" --http-user alice --http-password \"pa ss:w0rd\"";
 
-// --http with the URL of the server on port (--http-insecure for TLS).
-std::wstring Url(int port, const wchar_t* path = L"/dial") {
-  bool tls = port == kNginxPort || port == kTlsRedirectPort;
-  return (tls ? L"https://127.0.0.1:" : L"http://127.0.0.1:") + Port(port) + path + L"?n={number}" +
-         (tls ? L" --http-insecure" : L"");
+// --http with the URL of the server on port (--http-insecure for TLS, but
+// where the certificate's check is the point).
+std::wstring Url(int port, const wchar_t* path = L"/dial", const wchar_t* host = L"127.0.0.1") {
+  bool checked = port == kUnknownIssuerTlsPort;
+  bool tls = port == kNginxPort || port == kTlsRedirectPort || checked;
+  return (tls ? L"https://" : L"http://") + std::wstring(host) + L":" + Port(port) + path + L"?n={number}" +
+         (tls && !checked ? L" --http-insecure" : L"");
 }
 
 std::wstring ServersFolder() {
@@ -135,6 +137,7 @@ TEST(HttpHardening, HostileAndSlowServersEndWithinTheDeadlineAndLeakNothing) {
     DWORD timeoutMs;
     const char* starts;  // the line after "http NUMBER: "
     const char* ends;
+    const wchar_t* host;  // null: 127.0.0.1
   };
   const Case cases[] = {
       {kRedirectPort, 5000, "302 Found in ", " ms: redirected to http://127.0.0.2:18602/first, not followed"},
@@ -144,13 +147,22 @@ TEST(HttpHardening, HostileAndSlowServersEndWithinTheDeadlineAndLeakNothing) {
       {kEndlessHeadersPort, 2000, "the answer's headers exceed 65536 bytes, after ", " ms: the phone may still dial"},
       {kDripPort, 2000, "no answer within 2000 ms: the phone may still dial", ""},
       {kSlowPort, 1000, "no answer within 1000 ms: the phone may still dial", ""},
+      // Neither the chain check nor a name lookup has a deadline of its own:
+      // the issuer's certificate is fetched from a server that never answers.
+      {kUnknownIssuerTlsPort, 2000, "not sent after ",
+       " ms: the server's certificate could not be checked within --http-timeout (error 10060)"},
+      // Offline, a lookup fails at once rather than hanging on a DNS server
+      // that never answers, so this row shows only the lookup's own thread
+      // leaving nothing behind; it is left at the deadline as the chain check is.
+      {kOpenPort, 2000, "not sent after ", "the host name is not known (error 1100", L"teldial-test.invalid"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(Url(c.port)));
+    std::wstring url = Url(c.port, L"/dial", c.host ? c.host : L"127.0.0.1");
+    SCOPED_TRACE(testing::PrintToString(url));
     Record record;
     std::string name;
     std::wstring copy = UniqueServiceCopy(&name);
-    Service service(Url(c.port) + kCredentials + L" --http-header \"X-Api-Key: k3y\" --http-timeout " +
+    Service service(url + kCredentials + L" --http-header \"X-Api-Key: k3y\" --http-timeout " +
                         std::to_wstring(c.timeoutMs),
                     copy);
     ASSERT_TRUE(service.Started()) << service.Process().Output();
@@ -168,7 +180,7 @@ TEST(HttpHardening, HostileAndSlowServersEndWithinTheDeadlineAndLeakNothing) {
       }
       std::string rest = line.substr(std::min(line.size(), 7 + strlen(number)));
       EXPECT_TRUE(StartsWith(rest, c.starts)) << line;
-      EXPECT_EQ(c.ends, rest.substr(rest.size() - std::min(rest.size(), strlen(c.ends)))) << line;
+      EXPECT_NE(std::string::npos, rest.find(c.ends)) << line;
       EXPECT_LT(took, c.timeoutMs + 3000) << "the next number waits for no more than the deadline";
       if (!first.handles) first = UsageOf(service.Process().Handle(), linuxFolder);
     }

@@ -29,6 +29,9 @@ const int kDripPort = 18446;             // one byte every 2 s
 const int kDigestStalePort = 18447;      // a nonce serves two requests, then is stale
 const int kTlsRedirectPort = 18448;
 const int kDigestAlwaysStalePort = 18449;  // every nonce is stale once used
+// TLS, with a certificate whose issuer is to be fetched from kSilentPort.
+const int kUnknownIssuerTlsPort = 18458;
+const int kSilentPort = 18459;           // reads a request and never answers
 const int kOtherHostPort = 18602;        // on 127.0.0.2: whatever arrives is recorded
 // The real servers; see servers/servers.sh.
 const int kApachePort = 18455;    // Digest MD5 (a nonce under /dial/stale lives 3 s)

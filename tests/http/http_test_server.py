@@ -15,7 +15,9 @@ SHA-512-256 and Basic, whatever comes), endless-headers (a status line, then
 header lines until the client goes away), drip (one byte every 2 s, forever),
 digest-stale (Digest MD5 where a nonce serves two requests, then draws 401
 with stale=true and a new nonce), digest-stale-always (where it serves
-none), and each of them over TLS as tls-MODE. The user is alice with the password "pa ss:w0rd";
+none), silent (reads the request, never answers), and each of them over
+TLS as tls-MODE, or as tls-issued-MODE with the --issued-cert, whose issuer
+the server does not send. The user is alice with the password "pa ss:w0rd";
 MODE@USER names another user (basic@Polycom). Every path is accepted.
 
 Each connection accepted is appended to FILE as "=== connection port=P",
@@ -99,7 +101,7 @@ def check_digest(header, method, path):
 
 
 def make_handler(port, mode, record_path):
-    plain_mode = mode[4:] if mode.startswith("tls-") else mode
+    plain_mode = mode[11:] if mode.startswith("tls-issued-") else mode[4:] if mode.startswith("tls-") else mode
     plain_mode, _, user = plain_mode.partition("@")
     user = user or USER
 
@@ -114,6 +116,9 @@ def make_handler(port, mode, record_path):
             super().setup()
 
         def handle_any(self):
+            if plain_mode == "silent":
+                while True:
+                    time.sleep(60)
             length = int(self.headers.get("Content-Length") or 0)
             body = self.rfile.read(length) if length else b""
             raw = self.raw_requestline
@@ -212,6 +217,8 @@ def main():
     parser.add_argument("--record", required=True)
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--issued-cert")
+    parser.add_argument("--issued-key")
     parser.add_argument("--listen", action="append", default=[])
     args = parser.parse_args()
     servers = []
@@ -221,7 +228,9 @@ def main():
         server.daemon_threads = True
         if mode.startswith("tls-"):
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(args.cert, args.key)
+            issued = mode.startswith("tls-issued-")
+            context.load_cert_chain(args.issued_cert if issued else args.cert,
+                                    args.issued_key if issued else args.key)
             server.socket = context.wrap_socket(server.socket, server_side=True)
         servers.append(server)
     for server in servers:

@@ -250,6 +250,9 @@ TEST(ServiceOptions, PresetsAndTheArgumentAtFault) {
       {{u"--http-password-protected", u"AQ"}, "the --http-... options need --http URL", 0},
       {{u"--settings", u"a.ini", u"--no-settings"}, "--settings and --no-settings exclude each other", 0},
       {{u"--show-request", u"1", u"--test-call", u"1"}, "--show-request and --test-call exclude each other", 0},
+      {{u"--show-secrets", u"--show-request", u"1", u"--http", u"http://p/{number}", u"--http-header", u"A: b"}, "",
+       0},
+      {{u"--show-secrets", u"--test-call", u"1"}, "--show-secrets concerns only --show-request", 0},
       {{u"--verbose", u"--country", u"49", u"--area"}, "--area needs a value", 4},
       {{u"--verbose", u"--colour"}, "unknown option --colour (--help lists them)", 2},
   };

@@ -136,29 +136,36 @@ TEST(PhonePresets, NamesAndFieldsComeFromOneTable) {
   EXPECT_EQ(nullptr, PresetFailureHint(kPhoneSnom, 500));
 }
 
-TEST(RequestPreview, ShowsTheRequestWithoutThePassword) {
+// A header's value may be a token: shown only with --show-secrets, while the
+// preset's own headers always are.
+TEST(RequestPreview, ShowsTheRequestWithoutThePasswordNorHeaderValues) {
   struct Case {
     PhoneOptions phone;
     const char16_t* user;
     const char16_t* password;
     const char16_t* variable;
+    bool showSecrets;
     const char* preview;
   };
   const Case cases[] = {
-      {{kPhoneGrandstream, u"10.0.0.9", false, u"1"}, nullptr, u"s3cret", nullptr,
+      {{kPhoneGrandstream, u"10.0.0.9", false, u"1"}, nullptr, u"s3cret", nullptr, false,
        "GET http://10.0.0.9:80/cgi-bin/api-make_call?passcode=***&phonenumber=%2B4955501230&account=0\n"
-       "X-Given: 1\n"
+       "Authorization: ***\n"
        "credentials: the password in the request, *** (from --http-password)\n"},
-      {{kPhonePoly, u"[::1]"}, nullptr, nullptr, u"POLY_PW",
+      {{kPhonePoly, u"[::1]"}, nullptr, nullptr, u"POLY_PW", false,
        "POST https://[::1]:443/api/v1/callctrl/dial\n"
        "Content-Type: application/json\n"
-       "X-Given: 1\n"
+       "Authorization: ***\n"
        "credentials: user Polycom, password *** (from the environment variable POLY_PW), Basic or Digest as the "
        "server asks\n"
        "\n"
        "{\"data\":{\"Dest\":\"+4955501230\",\"Line\":\"1\",\"Type\":\"TEL\"}}\n"},
-      {{kPhoneBaresip, u"127.0.0.1"}, nullptr, nullptr, nullptr,
-       "GET http://127.0.0.1:8000/?d%2B4955501230\nX-Given: 1\ncredentials: none\n"},
+      {{kPhoneBaresip, u"127.0.0.1"}, nullptr, nullptr, nullptr, true,
+       "GET http://127.0.0.1:8000/?d%2B4955501230\nAuthorization: Bearer t0ken\ncredentials: none\n"},
+      {{kPhoneGrandstream, u"10.0.0.9", false, u"1"}, nullptr, u"s3cret", nullptr, true,
+       "GET http://10.0.0.9:80/cgi-bin/api-make_call?passcode=***&phonenumber=%2B4955501230&account=0\n"
+       "Authorization: Bearer t0ken\n"
+       "credentials: the password in the request, *** (from --http-password)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(PhoneKindName(c.phone.kind));
@@ -166,18 +173,19 @@ TEST(RequestPreview, ShowsTheRequestWithoutThePassword) {
     http.user = c.user;
     http.password = c.password;
     http.passwordVariable = c.variable;
-    http.headers[0] = u"X-Given: 1";
+    http.headers[0] = u"Authorization: Bearer t0ken";
     http.headerCount = 1;
     static PresetTexts texts;
     char problem[256] = "";
     ASSERT_TRUE(ExpandPhonePreset(c.phone, &http, &texts, problem, sizeof problem)) << problem;
     char preview[1024];
-    size_t length = FormatHttpRequestPreview(http, "+4955501230", preview, sizeof preview);
+    size_t length = FormatHttpRequestPreview(http, "+4955501230", c.showSecrets, preview, sizeof preview);
     EXPECT_EQ(c.preview, std::string(preview));
     EXPECT_EQ(strlen(c.preview), length);
     EXPECT_EQ(std::string::npos, std::string(preview).find("s3cret"));
+    EXPECT_EQ(c.showSecrets, std::string(preview).find("t0ken") != std::string::npos);
     char tooSmall[16];
-    EXPECT_EQ(SIZE_MAX, FormatHttpRequestPreview(http, "+4955501230", tooSmall, sizeof tooSmall));
+    EXPECT_EQ(SIZE_MAX, FormatHttpRequestPreview(http, "+4955501230", c.showSecrets, tooSmall, sizeof tooSmall));
     EXPECT_EQ(std::string(c.preview, 15), tooSmall);
   }
 }

@@ -23,10 +23,25 @@ if ! openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$wo
   echo "run_http_tests: openssl cannot make a certificate" >&2
   exit 1
 fi
+# And one issued by an authority the server does not send, whose certificate
+# is to be fetched from a port that never answers (the "silent" one).
+if ! (openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/issuer-key.pem" -out "$work/issuer.pem" -days 2 \
+        -subj "/CN=teldial test issuer" -addext "basicConstraints=critical,CA:TRUE" \
+        -addext "keyUsage=critical,keyCertSign" &&
+      openssl req -newkey rsa:2048 -nodes -keyout "$work/issued-key.pem" -out "$work/issued.csr" \
+        -subj "/CN=127.0.0.1" &&
+      printf '%s\n' "subjectAltName=IP:127.0.0.1" "extendedKeyUsage=serverAuth" \
+        "authorityInfoAccess=caIssuers;URI:http://127.0.0.1:18459/issuer.crt" >"$work/issued.ext" &&
+      openssl x509 -req -in "$work/issued.csr" -CA "$work/issuer.pem" -CAkey "$work/issuer-key.pem" \
+        -CAcreateserial -out "$work/issued.pem" -days 2 -extfile "$work/issued.ext") >/dev/null 2>&1; then
+  echo "run_http_tests: openssl cannot make the issued certificate" >&2
+  exit 1
+fi
 : >"$work/record.txt"
 mkfifo "$work/server-input"
 /usr/bin/python3 "$here/http_test_server.py" --record "$work/record.txt" --cert "$work/cert.pem" \
-  --key "$work/key.pem" --listen 18431:basic --listen 18432:digest --listen 18433:digest-md5 \
+  --key "$work/key.pem" --issued-cert "$work/issued.pem" --issued-key "$work/issued-key.pem" \
+  --listen 18458:tls-issued-open --listen 18459:silent --listen 18431:basic --listen 18432:digest --listen 18433:digest-md5 \
   --listen 18434:digest-2617 --listen 18435:status500 --listen 18436:slow --listen 18437:tls-open \
   --listen 18438:open --listen 18440:tls-digest --listen 18441:tls-basic@Polycom \
   --listen 18442:status-hostile --listen 18443:redirect --listen 18444:digest-unanswerable \

@@ -188,3 +188,50 @@ TEST(SettingsWindow, ATimeOutIsShownAsAPhoneThatMayStillDial) {
   EXPECT_TRUE(Contains(log, "http 0555501230: no answer within 1000 ms: the phone may still dial\n")) << log;
   EXPECT_TRUE(Contains(log, "the notification area says: the phone may still dial 0555501230\n")) << log;
 }
+
+// Save while a request is held up where Windows sets no deadline (the
+// certificate's issuer fetched from a server that never answers): the request
+// still ends by --http-timeout, so the old worker is done before the new one
+// starts, and the next click goes out with the new settings, once.
+TEST(SettingsWindow, SaveDuringAHeldUpRequestLeavesOneWorkerServing) {
+  TrayFolders folders = FreshTrayFolders();
+  CreateDirectoryW(folders.settings.substr(0, folders.settings.rfind(L'\\')).c_str(), nullptr);
+  HANDLE file = CreateFileW(folders.settings.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  std::string text = "[dial-service]\nphone=snom\nphone-https=yes\nphone-address=127.0.0.1:" +
+                     std::to_string(kUnknownIssuerTlsPort) + "\nhttp-timeout=4000\nconfirm=no\nmax-calls=0\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(file);
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20002", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  PostMessageW(window, WM_COMMAND, kTraySettingsCommand, 0);
+  HWND settings = AwaitSettingsWindow(tray.processId);
+  ASSERT_NE(nullptr, settings);
+  Type(settings, IDC_ADDRESS, (L"127.0.0.1:" + Port(kOpenPort)).c_str());
+  CheckDlgButton(settings, IDC_HTTPS, BST_UNCHECKED);
+
+  Record record;
+  EXPECT_EQ(0, Click(L"tel:0555501230"));
+  DWORD start = GetTickCount();
+  while (record.Connections(kSilentPort) == 0 && GetTickCount() - start < 10000) Sleep(50);
+  ASSERT_EQ(1u, record.Connections(kSilentPort)) << "the issuer is being fetched";
+  Press(settings, IDOK);
+  ASSERT_TRUE(AwaitClosed(settings, 20000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+  EXPECT_EQ(0, Click(L"tel:0555501231"));
+  std::vector<Recorded> requests = record.Await(1, 10000);
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(kOpenPort, requests[0].port);
+  EXPECT_EQ("GET /command.htm?number=0555501231 HTTP/1.1", RequestLine(requests[0]));
+
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  std::string log = ReadWholeFile(folders.log);
+  EXPECT_TRUE(Contains(log, "http 0555501230: not sent after ")) << log;
+  EXPECT_TRUE(Contains(log, " ms: the server's certificate could not be checked within --http-timeout")) << log;
+  EXPECT_FALSE(Contains(log, "given up")) << log;
+  EXPECT_TRUE(Contains(log, "settings saved, handing numbers to: http\n")) << log;
+  EXPECT_EQ(1u, Count(log, "http 0555501231: 200 OK in ")) << log;
+}
