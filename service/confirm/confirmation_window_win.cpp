@@ -31,7 +31,9 @@ static const int kMarginPixelsAt96Dpi = 12;
 static const int kMaxShownNumber = 512;
 
 struct Question {
+  char* written;
   char* dialled;
+  char* featureCode;  // null for a number
   char* arrivedShown;
   char* note;
 };
@@ -53,7 +55,9 @@ static DWORD deadline;  // GetTickCount() when the waiting number times out
 static bool armed;      // "Call" is taken
 
 static void FreeQuestion(Question* question) {
+  free(question->written);
   free(question->dialled);
+  free(question->featureCode);
   free(question->arrivedShown);
   free(question->note);
   free(question);
@@ -209,6 +213,25 @@ static void FitTexts() {
   ShowScrollBar(arrived, SB_VERT, !LinesFit(arrived));
 }
 
+// A number that lost every digit to the dialing rules, or a window left
+// without its number, has nothing that Call could dial.
+static bool NothingToDial() {
+  if (!waiting) return true;
+  for (const char* c = waiting->dialled; *c; c++)
+    if (*c >= '0' && *c <= '9') return false;
+  return true;
+}
+
+// Call answers Enter for a number; for a feature code Cancel does, so that a
+// key pressed without reading cannot turn on call forwarding.
+static void ChooseDefaultButton(bool featureCode) {
+  int chosen = featureCode ? IDCANCEL : IDOK;
+  SendMessageW(dialog, DM_SETDEFID, WPARAM(chosen), 0);
+  SendDlgItemMessageW(dialog, IDOK, BM_SETSTYLE, featureCode ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON, TRUE);
+  SendDlgItemMessageW(dialog, IDCANCEL, BM_SETSTYLE, featureCode ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+  if (featureCode) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDCANCEL)), TRUE);
+}
+
 static void ShowCountdown() {
   LONG left = LONG(deadline - GetTickCount());
   wchar_t text[64];
@@ -255,7 +278,12 @@ static INT_PTR CALLBACK ConfirmationProcedure(HWND window, UINT message, WPARAM 
       return TRUE;
     case WM_COMMAND:
       // Enter and the default button, Esc and the close box.
-      if (LOWORD(wParam) == IDOK && armed) Close(kConfirmationCalled);
+      if (LOWORD(wParam) == IDOK && armed && NothingToDial())
+        SetDlgItemTextW(window, IDC_CONFIRM_NOTICE,
+                        L"Nothing to dial: no digit is left of this number once the dialing rules are applied. "
+                        L"Cancel closes this window.");
+      else if (LOWORD(wParam) == IDOK && armed)
+        Close(kConfirmationCalled);
       if (LOWORD(wParam) == IDCANCEL) Close(kConfirmationCancelled);
       return TRUE;
     case WM_TIMER:
@@ -265,7 +293,8 @@ static INT_PTR CALLBACK ConfirmationProcedure(HWND window, UINT message, WPARAM 
         KillTimer(window, kArmTimer);
         armed = true;
         EnableWindow(GetDlgItem(window, IDOK), TRUE);
-        SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDOK)), TRUE);
+        if (waiting && !waiting->featureCode)
+          SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDOK)), TRUE);
       } else {
         ShowCountdown();
       }
@@ -300,7 +329,17 @@ static void Show(Question* question) {
     }
     opened = true;
   }
-  SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_NUMBER), L"", question->dialled);
+  SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_NUMBER), L"", question->written[0] ? question->written : question->dialled);
+  if (NothingToDial())
+    SetDlgItemTextW(dialog, IDC_CONFIRM_DIALLED, L"nothing to dial");
+  else
+    SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_DIALLED), L"dials ", question->dialled);
+  if (!question->featureCode)
+    SetDlgItemTextW(dialog, IDC_CONFIRM_FEATURE, L"");
+  else if (question->featureCode[0])
+    SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_FEATURE), L"A feature code, not a call: it ", question->featureCode);
+  else
+    SetDlgItemTextW(dialog, IDC_CONFIRM_FEATURE, L"A feature code, not a call: the phone system carries it out.");
   SetUtf8Text(GetDlgItem(dialog, IDC_CONFIRM_ARRIVED), L"Received: ", question->arrivedShown);
   SetDlgItemTextW(dialog, IDC_CONFIRM_NOTICE,
                   replacing ? L"The number changed: check it again before you call." : L"");
@@ -311,6 +350,7 @@ static void Show(Question* question) {
   ShowCountdown();
   armed = false;
   EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
+  ChooseDefaultButton(question->featureCode != nullptr);
   SetTimer(dialog, kArmTimer, replacing ? kReplacedArmDelayMs : kArmDelayMs, nullptr);
   if (opened) {
     PlaceNearNotificationArea();
@@ -377,21 +417,25 @@ bool StartConfirmations(ConfirmationDone done) {
   return false;
 }
 
-void AskForConfirmation(const char* dialled, const char* arrivedShown, const char* note) {
+void AskForConfirmation(const ConfirmationQuestion& asked) {
   Question* question = static_cast<Question*>(calloc(1, sizeof(Question)));
+  bool copied = false;
   if (question) {
-    question->dialled = Copy(dialled);
-    question->arrivedShown = Copy(arrivedShown);
-    question->note = Copy(note);
+    question->written = Copy(asked.written);
+    question->dialled = Copy(asked.dialled);
+    question->featureCode = asked.featureCode ? Copy(asked.featureCode) : nullptr;
+    question->arrivedShown = Copy(asked.arrivedShown);
+    question->note = Copy(asked.note);
+    copied = question->written && question->dialled && (question->featureCode || !asked.featureCode) &&
+             question->arrivedShown && question->note;
   }
   bool posted = false;
   AcquireSRWLockShared(&postLock);
-  if (question && question->dialled && question->arrivedShown && question->note && messageWindow)
-    posted = PostMessageW(messageWindow, kAskMessage, 0, reinterpret_cast<LPARAM>(question));
+  if (copied && messageWindow) posted = PostMessageW(messageWindow, kAskMessage, 0, reinterpret_cast<LPARAM>(question));
   ReleaseSRWLockShared(&postLock);
   if (posted) return;
   if (question) FreeQuestion(question);
-  if (confirmationDone) confirmationDone(kConfirmationCancelled, dialled, note);
+  if (confirmationDone) confirmationDone(kConfirmationCancelled, asked.dialled, asked.note);
 }
 
 void EndConfirmations() {

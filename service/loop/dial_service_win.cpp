@@ -25,6 +25,7 @@
 #include "service/number/dialing_rules.h"
 #include "service/sinks/number_sinks.h"
 #include "service/number/phone_number.h"
+#include "service/number/shown_number.h"
 #include "service/log/service_log_win.h"
 
 static const int kFirstServicePort = 20000;
@@ -225,6 +226,11 @@ static void Refuse(RefusalKind kind, const char* reason, RefusalAnswer answer, c
     LogArrival(raw, length, client);
     LogLine("rejected: %s", reason);
   }
+  if (kind != kRefusedTooMany && hooks.numberRefused) {
+    char shown[kMaxFormattedTextSize];
+    FormatTextForLog(raw, length, shown, sizeof shown);
+    hooks.numberRefused(shown, reason);
+  }
   if (!client) return;
   char text[128];
   if (answer == kAnswerWithReason)
@@ -333,7 +339,12 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
   if (client) Answer(service, *client, kDialAnswer);
   if (ask) {
     LogLine("asking the user to confirm %s", dialled);
-    AskForConfirmation(dialled, logText, number.digits);
+    static char written[kMaxWrittenNumberSize];
+    FormatWrittenNumber(raw, length, written, sizeof written);
+    char meaning[128];
+    bool isCode = DescribeFeatureCode(number.digits, meaning, sizeof meaning);
+    ConfirmationQuestion question = {written, dialled, isCode ? meaning : nullptr, logText, number.digits};
+    AskForConfirmation(question);
   } else {
     sink->deliver(dialled);
     NoteRecentNumber(&recentNumbers, number.digits);

@@ -24,6 +24,13 @@ struct ServiceHooks {
   // without --confirm, rather than being refused: someone sits at this
   // program's screen to answer it.
   bool askForFeatureCodes;
+  // A number was refused (not for the brake, which says so itself), so that
+  // the user hears why: arrivedShown is the text as it came, escaped for
+  // showing, reason a phrase. Called like brakeEngaged, on the serving thread
+  // (or the one dialling a recent number again) under the loop's lock, for
+  // every refusal of a flood too: it must only pass the news on, and decide
+  // itself how often to.
+  void (*numberRefused)(const char* arrivedShown, const char* reason);
 };
 void SetServiceHooks(const ServiceHooks& hooks);
 

@@ -18,6 +18,7 @@
 #include "service/log/service_log_win.h"
 #include "service/loop/dial_service_win.h"
 #include "service/number/dialing_rules.h"
+#include "service/number/log_text.h"
 #include "service/number/phone_number.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
@@ -31,6 +32,7 @@ static const UINT kServiceEndedMessage = WM_APP + 3;
 static const UINT kOpenSettingsMessage = WM_APP + 4;
 static const UINT kBrakeMessage = WM_APP + 5;
 static const UINT kFailureMessage = WM_APP + 6;
+static const UINT kRefusalMessage = WM_APP + 7;
 enum { kOpenLogCommand = 1, kQuitCommand = 2, kSettingsCommand = 3, kFirstRecentCommand = 16 };
 
 static int programArgc;
@@ -174,6 +176,63 @@ static void ShowFailureBalloon(FailureNews* news) {
   free(news);
 }
 
+// A refused number, for a balloon; posted with the message.
+struct RefusalNews {
+  char arrived[kMaxFormattedTextSize];
+  char reason[128];
+};
+
+// A page can send refused links as fast as it likes; the service sums those
+// up in the log, and the user gets at most one balloon in this time (for the
+// first refusal; the log keeps the rest), so that a flood of refusals cannot
+// become a flood of balloons. A balloon stays about as long.
+static const ULONGLONG kRefusalBalloonGapMs = 5000;
+
+// Called under the loop's lock (see ServiceHooks), which also guards lastRefusalBalloon.
+static void PostRefusalNews(const char* arrivedShown, const char* reason) {
+  static ULONGLONG lastRefusalBalloon;
+  static bool refusalBalloonShown;
+  ULONGLONG now = GetTickCount64();
+  if (refusalBalloonShown && now - lastRefusalBalloon < kRefusalBalloonGapMs) return;
+  RefusalNews* news = window ? static_cast<RefusalNews*>(calloc(1, sizeof(RefusalNews))) : nullptr;
+  if (!news) return;
+  snprintf(news->arrived, sizeof news->arrived, "%s", arrivedShown);
+  snprintf(news->reason, sizeof news->reason, "%s", reason);
+  if (!PostMessageW(window, kRefusalMessage, 0, reinterpret_cast<LPARAM>(news))) {
+    free(news);
+    return;
+  }
+  lastRefusalBalloon = now;
+  refusalBalloonShown = true;
+}
+
+static void ShowRefusalBalloon(RefusalNews* news) {
+  LogLine("the notification area says: not dialled %s: %s", news->arrived, news->reason);
+  if (iconShown) {
+    NOTIFYICONDATAW balloon = icon;
+    balloon.uFlags = NIF_INFO;
+    balloon.dwInfoFlags = NIIF_WARNING;
+    wcscpy(balloon.szInfoTitle, L"teldial: the number was not dialled");
+    char text[kMaxFormattedTextSize + 160];
+    snprintf(text, sizeof text, "%s: %s.", news->arrived, news->reason);
+    const size_t kBalloonText = sizeof balloon.szInfo / sizeof balloon.szInfo[0];
+    wchar_t wide[kMaxFormattedTextSize + 160];
+    if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, int(sizeof wide / sizeof wide[0]))) wcscpy(wide, L"?");
+    // A long link is cut before the reason would be.
+    size_t length = wcslen(wide);
+    if (length >= kBalloonText) {
+      size_t reasonLength = strlen(news->reason) + 3;
+      _snwprintf(balloon.szInfo, kBalloonText, L"%.*ls... %hs.", int(kBalloonText - reasonLength - 8), wide,
+                 news->reason);
+    } else {
+      wcscpy(balloon.szInfo, wide);
+    }
+    balloon.szInfo[kBalloonText - 1] = 0;
+    if (!Shell_NotifyIconW(NIM_MODIFY, &balloon)) LogLine("the notification area cannot show the balloon");
+  }
+  free(news);
+}
+
 static void OpenLog() {
   HINSTANCE opened = ShellExecuteW(window, L"open", logPath, nullptr, nullptr, SW_SHOWNORMAL);
   // Without a program for .log files, Notepad, which every Windows has.
@@ -310,6 +369,10 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
   }
   if (message == kBrakeMessage) {
     ShowBrakeBalloon();
+    return 0;
+  }
+  if (message == kRefusalMessage) {
+    ShowRefusalBalloon(reinterpret_cast<RefusalNews*>(lParam));
     return 0;
   }
   if (message == kFailureMessage) {
@@ -553,7 +616,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   deliverer = &ChooseNumberSink(options.sink);
   LogLine("dial-service-tray started, handing numbers to: %s", deliverer->name);
   ForEachMachineNote(startedWith, LogMachineNote);
-  ServiceHooks hooks = {PostBrakeNews, true};
+  ServiceHooks hooks = {PostBrakeNews, true, PostRefusalNews};
   SetServiceHooks(hooks);
   ListenForFailedDeliveries(PostFailureNews);
   if (int failure = StartService(options, kTraySink, &port)) {

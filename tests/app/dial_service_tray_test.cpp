@@ -473,3 +473,46 @@ TEST(DialServiceTray, SaveTakesUpVerboseAtOnceAndSaysThatPortAndCountWaitForTheN
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
   EXPECT_EQ(2u, Count(FileText(log), "saved, but taken up only at the next start: port, count\n")) << FileText(log);
 }
+
+// A refused link says why in a balloon, not only in the log; a burst of
+// refusals brings one balloon, not one each. Wine has a notification area
+// under Xvfb, so the balloon is asked for as on Windows; the tray logs each
+// balloon, and would log a refused Shell_NotifyIcon call too.
+TEST(DialServiceTray, ARefusedLinkSaysWhyInABalloonAndABurstOfThemInOne) {
+  std::wstring log = FreshTrayFolders().log;
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20141 --block 0900 --max-calls 0", &tray));
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  struct Case {
+    std::string link;
+    int times;          // sent at once
+    DWORD pauseBefore;  // ms
+    const char* answer;
+    const char* balloon;  // the balloon's log line; null: none, the one before still counts
+  };
+  const Case cases[] = {
+      {"tel:0555 501230 ext 12", 1, 0, "rejected",
+       "not dialled tel:0555 501230 ext 12: a character that has no place in a phone number at byte 17"},
+      {"tel:0900%20123", 20, 0, "rejected: blocked by 0900", nullptr},
+      {"tel:" + std::string(200, '5'), 1, 0, "rejected", nullptr},
+      {"0900 123", 1, 6000, "rejected: blocked by 0900", "not dialled 0900 123: blocked by 0900"},
+  };
+  Client client;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    Sleep(c.pauseBefore);
+    for (int i = 0; i < c.times; i++) {
+      client.Send(20141, "dial " + c.link);
+      EXPECT_EQ(c.answer, client.Receive());
+    }
+    if (c.balloon) EXPECT_TRUE(AwaitLogged(log, std::string("the notification area says: ") + c.balloon + "\n", 10000))
+        << FileText(log);
+  }
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  std::string logged = FileText(log);
+  EXPECT_EQ(2u, Count(logged, "the notification area says: not dialled")) << logged;
+  EXPECT_EQ(0u, Count(logged, "cannot show the balloon")) << logged;
+}

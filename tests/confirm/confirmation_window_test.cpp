@@ -12,6 +12,8 @@
 #include "processes_win.h"
 #include "service/confirm/confirmation_window_ids.h"
 #include "service/confirm/confirmation_window_win.h"
+#include "service/number/phone_number.h"
+#include "service/number/shown_number.h"
 
 namespace {
 struct Outcome {
@@ -58,6 +60,12 @@ HWND AwaitShown(const std::string& number, DWORD timeoutMs = 20000) {
     Sleep(20);
   } while (GetTickCount() - start < timeoutMs);
   return nullptr;
+}
+
+// A plain number asked about as it came, written as it is dialled.
+void Ask(const std::string& dialled, const std::string& arrivedShown, const std::string& note) {
+  ConfirmationQuestion question = {dialled.c_str(), dialled.c_str(), nullptr, arrivedShown.c_str(), note.c_str()};
+  AskForConfirmation(question);
 }
 
 void PressKey(HWND window, WPARAM key) {
@@ -158,7 +166,7 @@ TEST_F(ConfirmationWindow, EachWayOfAnsweringEndsInItsOutcomeOnTheWindowsThread)
     DWORD asked = 0;
     for (const std::string& number : c.numbers) {
       asked = GetTickCount();
-      AskForConfirmation(number.c_str(), ("tel:" + number).c_str(), ("accepted " + number).c_str());
+      Ask(number, "tel:" + number, "accepted " + number);
       window = AwaitShown(number);
       DWORD seen = GetTickCount();
       ASSERT_NE(nullptr, window) << number;
@@ -207,7 +215,7 @@ TEST_F(ConfirmationWindow, ALongNumberIsShownWholeAndAHostileTextAsItIs) {
   // As the caller escapes what arrived: a right-to-left override, NUL, CR and
   // LF as \xNN, and the rest in UTF-8.
   const char arrived[] = "tel:\\xE2\\x80\\xAE0900\\x00\\x0D\\x0Aevil caf\xC3\xA9 & co";
-  AskForConfirmation(number.c_str(), arrived, "");
+  Ask(number, arrived, "");
   HWND window = AwaitShown(number);
   ASSERT_NE(nullptr, window);
   EXPECT_EQ(L"Received: tel:\\xE2\\x80\\xAE0900\\x00\\x0D\\x0Aevil caf\u00E9 & co", Field(window, IDC_CONFIRM_ARRIVED));
@@ -219,14 +227,81 @@ TEST_F(ConfirmationWindow, ALongNumberIsShownWholeAndAHostileTextAsItIs) {
   EXPECT_EQ(number, got[0].dialled);
 }
 
+// The link as the service gets it, made into the window's texts by the
+// service's own functions: the large text is the number as the page wrote it,
+// decoded and with anything that could disguise it escaped; a feature code
+// says what it does and Enter cancels it; Call with nothing to dial says so.
+TEST_F(ConfirmationWindow, ShowsTheNumberAsWrittenAndWhatAFeatureCodeDoes) {
+  struct Case {
+    const char* link;
+    const char* dialled;      // as the dialing rules would make it
+    const wchar_t* large;     // the number's field
+    const wchar_t* dials;     // the line below it
+    const wchar_t* feature;   // the feature-code line
+    ConfirmationOutcome enter;  // what Enter does once Call is enabled
+  };
+  const Case cases[] = {
+      {"tel:+49%205555%200123-0", "001230", L"+49 5555 0123-0", L"dials 001230", L"", kConfirmationCalled},
+      {" TEL://%EF%BC%90%EF%BC%93%EF%BC%90\xC2\xA0%E2%80%931234 ", "0301234", L"030 -1234", L"dials 0301234", L"",
+       kConfirmationCalled},
+      {"tel:+4930123;x=%E2%80%AE1%0A2", "004930123", L"+4930123;x=\\xE2\\x80\\xAE1\\x0A2", L"dials 004930123", L"",
+       kConfirmationCalled},
+      {"tel:*21*0304444%23", "*21*0304444#", L"*21*0304444#", L"dials *21*0304444#",
+       L"A feature code, not a call: it turns on call forwarding of every call, to 0304444", kConfirmationCancelled},
+      {"*67*004930123*11#", "*67*004930123*11#", L"*67*004930123*11#", L"dials *67*004930123*11#",
+       L"A feature code, not a call: it turns on call forwarding while the line is busy, to 004930123",
+       kConfirmationCancelled},
+      {"##21#", "##21#", L"##21#", L"dials ##21#",
+       L"A feature code, not a call: it turns off call forwarding of every call and forgets its number",
+       kConfirmationCancelled},
+      {"tel:#31#030 1234", "#31#0301234", L"#31#030 1234", L"dials #31#0301234",
+       L"A feature code, not a call: it calls 0301234 hiding your number", kConfirmationCancelled},
+      {"*21*0304444", "*21*0304444", L"*21*0304444", L"dials *21*0304444",
+       L"A feature code, not a call: the phone system carries it out.", kConfirmationCancelled},
+      {"tel:+49 5555", "", L"+49 5555", L"nothing to dial", L"", kConfirmationCancelled},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    outcomes.clear();
+    NormalizedNumber number;
+    NormalizePhoneNumber(c.link, strlen(c.link), &number);
+    ASSERT_EQ(kNumberAccepted, number.verdict);
+    char written[kMaxWrittenNumberSize];
+    FormatWrittenNumber(c.link, strlen(c.link), written, sizeof written);
+    char meaning[128];
+    bool featureCode = DescribeFeatureCode(number.digits, meaning, sizeof meaning);
+    ConfirmationQuestion question = {written, c.dialled, featureCode ? meaning : nullptr, c.link, number.digits};
+    AskForConfirmation(question);
+    HWND window = AwaitShown(written);
+    ASSERT_NE(nullptr, window);
+    EXPECT_EQ(c.large, Field(window, IDC_CONFIRM_NUMBER));
+    EXPECT_GT(FontHeight(GetDlgItem(window, IDC_CONFIRM_NUMBER)), 2 * FontHeight(window)) << "the number in large type";
+    EXPECT_EQ(c.dials, Field(window, IDC_CONFIRM_DIALLED));
+    EXPECT_EQ(c.feature, Field(window, IDC_CONFIRM_FEATURE));
+    ASSERT_NE(0u, AwaitArmed(window));
+    EXPECT_EQ(featureCode ? IDCANCEL : IDOK, LOWORD(SendMessageW(window, DM_GETDEFID, 0, 0)));
+    PressKey(window, VK_RETURN);
+    if (!c.dialled[0]) {
+      EXPECT_TRUE(AwaitOutcomes(1, 500).empty()) << "nothing dialled";
+      EXPECT_EQ(0u, Field(window, IDC_CONFIRM_NOTICE).find(L"Nothing to dial")) << Field(window, IDC_CONFIRM_NOTICE);
+      PressKey(window, VK_ESCAPE);
+    }
+    std::vector<Outcome> got = AwaitOutcomes(1, 5000);
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(c.enter, got[0].outcome);
+    EXPECT_EQ(c.dialled, got[0].dialled);
+    EXPECT_TRUE(AwaitClosed(window));
+  }
+}
+
 TEST_F(ConfirmationWindow, EndingCancelsTheWaitingNumberAndLaterOnesAtOnce) {
-  AskForConfirmation("0304444", "tel:0304444", "");
+  Ask("0304444", "tel:0304444", "");
   HWND window = AwaitShown("0304444");
   ASSERT_NE(nullptr, window);
   DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
   EndConfirmations();
   EXPECT_FALSE(IsWindow(window));
-  AskForConfirmation("0305555", "tel:0305555", "0305555");
+  Ask("0305555", "tel:0305555", "0305555");
   std::vector<Outcome> got = AwaitOutcomes(2, 0);
   ASSERT_EQ(2u, got.size());
   EXPECT_EQ(kConfirmationCancelled, got[0].outcome);
@@ -241,8 +316,9 @@ TEST_F(ConfirmationWindow, EndingCancelsTheWaitingNumberAndLaterOnesAtOnce) {
 // README's picture, then presses Esc.
 TEST_F(ConfirmationWindow, DISABLED_ShownForThePicture) {
   SetConfirmationTimeoutForTests(kConfirmationTimeoutMs);
-  AskForConfirmation("+49555501230", "tel:+49 5555 0123-0", "+49555501230");
-  ASSERT_NE(nullptr, AwaitShown("+49555501230"));
+  ConfirmationQuestion question = {"+49 5555 0123-0", "001230", nullptr, "tel:+49%205555%200123-0", "+49555501230"};
+  AskForConfirmation(question);
+  ASSERT_NE(nullptr, AwaitShown("+49 5555 0123-0"));
   std::vector<Outcome> got = AwaitOutcomes(1, kConfirmationTimeoutMs + 5000);
   ASSERT_EQ(1u, got.size());
   EXPECT_EQ(kConfirmationCancelled, got[0].outcome);
