@@ -2,7 +2,8 @@
 // it: found on the screen, answered as a user would (Enter, Esc and a click
 // reach it through its message loop), left alone until it times out, a newer
 // number put in place of the waiting one (said in the window, and Call held
-// back longer), and texts a page could send.
+// back longer), texts a page could send, and what it shows of a link: the
+// number as written, what it dials, what a feature code does.
 #include <gtest/gtest.h>
 #include <windows.h>
 
