@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# A roll-out as the README shows it: its example msiexec line, run as cmd
-# would run it (%USERNAME% expanded), on a clean Wine prefix; then a user's
-# tray started as at logon, and a tel: link. The user has chosen nothing
-# yet, so the tray asks before the first call: the confirmation window is on
-# the screen and nothing has gone to the phone.
+# A roll-out as the administrator's guide (docs/admin.md) shows it: its
+# example msiexec line, run as cmd would run it (%USERNAME% expanded), on a
+# clean Wine prefix; then a user's tray started as at logon, and a tel:
+# link. The user has chosen nothing yet, so the tray asks before the first
+# call: the confirmation window is on the screen and nothing has gone to the
+# phone.
 #
 #   msi_rollout_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi)
 set -uo pipefail
 export TELDIAL_ARCH=$1
 msi=$2
-readme="$(dirname "$0")/../../README.md"
+guide="$(dirname "$0")/../../docs/admin.md"
 
 source "$(dirname "$0")/clean_prefix.sh"
 
@@ -17,9 +18,9 @@ drive_c="$WINEPREFIX/drive_c"
 teldial_prepare_prefix || exit 1
 cp "$msi" "$drive_c/teldial.msi"
 
-echo "== the README's msiexec line"
-line=$(grep -m 1 -E '^    msiexec /i teldial-[^ ]+\.msi /qn ' "$readme" | sed 's/^ *//')
-check "the README has an msiexec line" yes "$([ -n "$line" ] && echo yes || echo no)"
+echo "== the administrator's guide's msiexec line"
+line=$(grep -m 1 -E '^    msiexec /i teldial-[^ ]+\.msi /qn ' "$guide" | sed 's/^ *//')
+check "the administrator's guide has an msiexec line" yes "$([ -n "$line" ] && echo yes || echo no)"
 expanded=$(winerun cmd /c echo $line)
 echo "   $expanded"
 read -r -a words <<<"$expanded"
