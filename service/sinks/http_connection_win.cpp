@@ -543,8 +543,8 @@ bool ConnectionStaysUsable(HttpConnection* connection) {
   // counts even where a peek would not show it yet; reading it also resets
   // the event.
   WSANETWORKEVENTS events = {};
-  if (WSAEnumNetworkEvents(connection->socket, connection->activity, &events) != 0 || (events.lNetworkEvents & FD_CLOSE))
-    return false;
+  if (WSAEnumNetworkEvents(connection->socket, connection->activity, &events) != 0) return false;
+  if (events.lNetworkEvents & FD_CLOSE) return false;
   if (connection->plainLength) return false;
   if (connection->secure) {
     // TLS has messages of its own after the handshake (TLS 1.3 session

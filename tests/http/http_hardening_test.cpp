@@ -276,9 +276,11 @@ TEST(HttpHardening, TheWarmConnectionIsMadeAgainAfterTheServerRestarts) {
 // The phone's server stops while the service keeps a connection to it: a
 // click 2 s later finds that connection closed and says the number was not
 // sent (not that the phone may still dial), and the click after the server is
-// back is served. Under Wine the close shows in the peek before the request;
-// the requester also asks the socket's events (FD_CLOSE), which is how Windows
-// reports it when the peek alone would not.
+// back is served. nginx closes its connections as it stops; apache never
+// accepted the kept one (it waits for a request's first bytes), so only the
+// reset that a keep-alive probe draws shows it gone. Wine maps the probes'
+// timing onto Linux's; Windows sends them as SIO_KEEPALIVE_VALS documents,
+// which is what the 2 s leave room for.
 TEST(HttpHardening, AClickAfterThePhoneStoppedIsNotSentAndTheNextIsServed) {
   struct Case {
     int port;
