@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 #define SECURITY_WIN32
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
@@ -15,6 +16,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+// A kept connection whose server is gone sends nothing: a server that stopped
+// before accepting it (apache defers the accept until the request's first
+// bytes), or a phone switched off, leaves it looking open until a request
+// is written into it. A keep-alive probe after a second of quiet, then one a
+// second, draws the reset that such a server's host answers with, so the
+// close is seen before the next click rather than after its request.
+static const unsigned long kProbeAfterQuietMs = 1000;
+static const unsigned long kProbeSpacingMs = 1000;
 
 // Room for a whole TLS record and then some: a record's payload is at most
 // 16 KB, but a handshake may arrive as several records in one read.
@@ -428,6 +438,13 @@ HttpConnection* OpenHttpConnection(const wchar_t* host, uint16_t port, bool secu
   open = open && Connect(connection, host, port, deadline, failure);
   if (open && WSAEventSelect(connection->socket, connection->activity, FD_READ | FD_CLOSE) != 0)
     open = Fail(failure, unsigned(WSAGetLastError()), kBroken);
+  if (open) {
+    // Without probes the check before each request still sees a close the
+    // server sent; nothing else depends on them.
+    tcp_keepalive probes = {1, kProbeAfterQuietMs, kProbeSpacingMs};
+    DWORD returned = 0;
+    WSAIoctl(connection->socket, SIO_KEEPALIVE_VALS, &probes, sizeof probes, nullptr, 0, &returned, nullptr, nullptr);
+  }
   if (open && secure) open = StartTls(connection, insecure, deadline, failure);
   if (!open) {
     CloseHttpConnection(connection);
@@ -522,7 +539,12 @@ ReceiveResult ReceiveOnConnection(HttpConnection* connection, char* buffer, size
 }
 
 bool ConnectionStaysUsable(HttpConnection* connection) {
-  WSAResetEvent(connection->activity);
+  // The socket's own record of a close (a FIN, a reset, probes unanswered)
+  // counts even where a peek would not show it yet; reading it also resets
+  // the event.
+  WSANETWORKEVENTS events = {};
+  if (WSAEnumNetworkEvents(connection->socket, connection->activity, &events) != 0) return false;
+  if (events.lNetworkEvents & FD_CLOSE) return false;
   if (connection->plainLength) return false;
   if (connection->secure) {
     // TLS has messages of its own after the handshake (TLS 1.3 session

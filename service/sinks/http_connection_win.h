@@ -33,7 +33,9 @@ ReceiveResult ReceiveOnConnection(HttpConnection* connection, char* buffer, size
                                   unsigned long long deadline, ConnectionFailure* failure);
 
 // Between requests: false once the server has closed the connection or sent
-// anything unasked (which no answer may be), so it must not carry a request.
+// anything unasked (which no answer may be), or its host has reset it
+// (keep-alive probes draw that reset from a server that stopped), so it must
+// not carry a request.
 bool ConnectionStaysUsable(HttpConnection* connection);
 
 // Signalled when anything happens on the connection while it is idle; the
