@@ -83,9 +83,9 @@ TEST(DeskNames, TheOptionsThatTakeThemAreFilled) {
        "letters A to Z, digits and hyphens)",
        "", 4},
       {{u"--phone", u"snom", u"--phone-address", u"p", u"--http-user", u"{user}", u"--http-password-env", u"P"}, u"",
-       "--http-user {user}: the user's name is not known here, so {user} cannot be filled in", "", 6},
+       "--http-user {user}: the user's name is not known here, so {user} cannot be filled in", "", 5},
       {{u"--phone", u"snom", u"--phone-address", u"phone/{user}"}, u"eve",
-       "the --phone-address phone/eve is not HOST[:PORT] (an IPv6 address in brackets)", "", 4},
+       "the --phone-address phone/eve is not HOST[:PORT] (an IPv6 address in brackets)", "", 3},
   };
   const DeskNames* none = nullptr;
   for (const Case& c : cases) {
