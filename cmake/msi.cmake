@@ -18,10 +18,12 @@ if(TELDIAL_ARCH STREQUAL x86_64)
   set(TELDIAL_MSI_ARCH x64)
   set(TELDIAL_MSI_TEMPLATE "x64$<SEMICOLON>1033")
   set(teldial_registry_view 16)  # the 64-bit view, where the package writes
+  set(teldial_component_64bit 256)
 else()
   set(TELDIAL_MSI_ARCH x86)
   set(TELDIAL_MSI_TEMPLATE "Intel$<SEMICOLON>1033")
   set(teldial_registry_view 0)
+  set(teldial_component_64bit 0)
 endif()
 set(TELDIAL_MSI_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
 set(TELDIAL_PACKAGE_MSI "${PROJECT_BINARY_DIR}/teldial-${TELDIAL_MSI_VERSION}-${TELDIAL_MSI_ARCH}.msi")
@@ -33,10 +35,30 @@ set(teldial_upgrade_code 6F1C2B0E-4A51-4C7E-9B8E-2D7F3A5C9E41)
 # The value is also kept in the registry: the next version's package reads it
 # back (AppSearch, before the old version is removed) into SAVED_<PROPERTY>,
 # which stands in for a property not given again.
+#
+# A repair with new properties (msiexec /i teldial.msi REINSTALL=ALL
+# AUTOSTART=0 ...) changes the settings: the conditional components are
+# transitive (msidbComponentAttributesTransitive), so that Windows Installer
+# evaluates their conditions again on a reinstall, installing a setting given
+# only now and removing one whose condition no longer holds; without the bit
+# a component stays as the first installation left it. A value given anew is
+# written again (REINSTALLMODE's default omus rewrites the machine's registry
+# values, and a reinstalled component's ini lines are written again). Wine's
+# msiexec installs a component whose condition has come true but never
+# removes one whose condition has gone false, so the logon start is also
+# taken away by NoAutoStart, a component without files that is installed
+# whenever AUTOSTART is not 1 and removes the Run value (RemoveRegistry).
 math(EXPR teldial_raw_value "2 + ${teldial_registry_view}")
+# msidbComponentAttributesRegistryKeyPath, Transitive, and 64-bit where it is.
+math(EXPR teldial_conditional_component "4 + 64 + ${teldial_component_64bit}")
+math(EXPR teldial_no_autostart_component "64 + ${teldial_component_64bit}")
 set(teldial_secure_properties "WIX_DOWNGRADE_DETECTED$<SEMICOLON>WIX_UPGRADE_DETECTED")
 set(teldial_msi_queries
-  "UPDATE `Component` SET `Condition` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\"' WHERE `Component` = 'AutoStart'"
+  "UPDATE `Component` SET `Condition` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\"', `Attributes` = ${teldial_conditional_component} WHERE `Component` = 'AutoStart'"
+  "INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`) VALUES ('NoAutoStart', '{0D7E1A52-3C39-4F0B-8E41-6A2B9C5D7E14}', 'INSTALLDIR', ${teldial_no_autostart_component}, 'AUTOSTART<>\"1\" OR REMOVE~=\"ALL\"')"
+  "INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Main', 'NoAutoStart')"
+  "CREATE TABLE `RemoveRegistry` (`RemoveRegistry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) NOT NULL LOCALIZABLE, `Name` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `RemoveRegistry`)"
+  "INSERT INTO `RemoveRegistry` (`RemoveRegistry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('AutoStartOff', 2, 'Software\\Microsoft\\Windows\\CurrentVersion\\Run', 'teldial dial service', 'NoAutoStart')"
   "CREATE TABLE `IniFile` (`IniFile` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL LOCALIZABLE, `DirProperty` CHAR(72), `Section` CHAR(96) NOT NULL LOCALIZABLE, `Key` CHAR(128) NOT NULL LOCALIZABLE, `Value` CHAR(255) NOT NULL LOCALIZABLE, `Action` SHORT NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `IniFile`)"
   "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('SettingsFile', 'MachineSettings', 'dial-service.ini', 'SETTINGSDIR', 2)"
   "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveIniValues', 3100)"
@@ -65,7 +87,7 @@ foreach(setting PHONE:phone PHONE_ADDRESS:phone-address PHONE_HTTPS:phone-https 
   list(GET setting 1 key)
   string(APPEND teldial_secure_properties "$<SEMICOLON>${property}")
   list(APPEND teldial_msi_queries
-    "UPDATE `Component` SET `Condition` = '${property} OR REMOVE~=\"ALL\"' WHERE `Component` = 'Setting_${property}'"
+    "UPDATE `Component` SET `Condition` = '${property} OR REMOVE~=\"ALL\"', `Attributes` = ${teldial_conditional_component} WHERE `Component` = 'Setting_${property}'"
     "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('${key}', 'dial-service.ini', 'SETTINGSDIR', 'dial-service', '${key}', '[${property}]', 0, 'Setting_${property}')"
     "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('SAVED_${property}', 'Saved_${property}')"
     "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) VALUES ('Saved_${property}', 2, 'Software\\teldial\\Settings', '${key}', ${teldial_raw_value})"

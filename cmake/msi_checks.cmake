@@ -49,6 +49,79 @@ function(contains_other_than property letters digits others result)
   set(${result} "${condition}" PARENT_SCOPE)
 endfunction()
 
+# The condition that holds when property holds a brace that is not part of
+# one of fields (each "{name}", lower case; matched in any case). Without
+# patterns this takes substrings: a start of a field followed by a character
+# of the set (letters, digits and others) that does not continue it, or by
+# the end; an end of a field preceded by one that does not lead into it, or
+# by the start.
+function(braces_other_than property fields others result)
+  set(characters "")
+  foreach(code RANGE 33 126)
+    string(ASCII ${code} character)
+    string(FIND "${others}" "${character}" at)
+    if((code GREATER_EQUAL 48 AND code LESS_EQUAL 57) OR (code GREATER_EQUAL 97 AND code LESS_EQUAL 122) OR
+       at GREATER_EQUAL 0)
+      string(APPEND characters "${character}")
+    endif()
+  endforeach()
+  string(LENGTH "${characters}" count)
+  math(EXPR last_character "${count} - 1")
+  set(starts "")
+  set(ends "")
+  foreach(field IN LISTS fields)
+    string(LENGTH "${field}" length)
+    math(EXPR last "${length} - 1")
+    foreach(cut RANGE 1 ${last})
+      string(SUBSTRING "${field}" 0 ${cut} start)
+      math(EXPR from "${length} - ${cut}")
+      string(SUBSTRING "${field}" ${from} -1 end)
+      list(APPEND starts "${start}")
+      list(APPEND ends "${end}")
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES starts)
+  list(REMOVE_DUPLICATES ends)
+  set(condition "")
+  foreach(start IN LISTS starts)
+    string(APPEND condition " OR ${property}~>>\"${start}\"")
+    foreach(at RANGE 0 ${last_character})
+      string(SUBSTRING "${characters}" ${at} 1 character)
+      set(continues NO)
+      foreach(field IN LISTS fields)
+        string(FIND "${field}" "${start}${character}" found)
+        if(found EQUAL 0)
+          set(continues YES)
+        endif()
+      endforeach()
+      if(NOT continues)
+        string(APPEND condition " OR ${property}~><\"${start}${character}\"")
+      endif()
+    endforeach()
+  endforeach()
+  foreach(end IN LISTS ends)
+    string(APPEND condition " OR ${property}~<<\"${end}\"")
+    foreach(at RANGE 0 ${last_character})
+      string(SUBSTRING "${characters}" ${at} 1 character)
+      set(leads NO)
+      foreach(field IN LISTS fields)
+        string(FIND "${field}" "${character}${end}" found REVERSE)
+        string(LENGTH "${field}" length)
+        string(LENGTH "${character}${end}" tail)
+        math(EXPR tail_at "${length} - ${tail}")
+        if(found GREATER_EQUAL 0 AND found EQUAL tail_at)
+          set(leads YES)
+        endif()
+      endforeach()
+      if(NOT leads)
+        string(APPEND condition " OR ${property}~><\"${character}${end}\"")
+      endif()
+    endforeach()
+  endforeach()
+  string(SUBSTRING "${condition}" 4 -1 condition)
+  set(${result} "${condition}" PARENT_SCOPE)
+endfunction()
+
 function(run_msibuild)
   execute_process(COMMAND "${MSIBUILD}" "${PACKAGE}" ${ARGN} RESULT_VARIABLE failed)
   if(failed)
@@ -59,10 +132,13 @@ endfunction()
 contains_other_than(COUNTRY NO YES "" country)
 contains_other_than(AREA NO YES "" area)
 contains_other_than(OUTSIDE NO YES "" outside)
-contains_other_than(PHONE_ADDRESS YES YES ".-_:[]" address)
+# {user} and {computer}, which the service fills in with the names of the
+# user and the computer, go into the file as they are written.
+contains_other_than(PHONE_ADDRESS YES YES ".-_:[]{}" address)
+braces_other_than(PHONE_ADDRESS "{user};{computer}" ".-_:[]{}" stray_braces)
 string(APPEND address " OR PHONE_ADDRESS<<\":\" OR PHONE_ADDRESS<<\".\" OR PHONE_ADDRESS<<\"-\""
        " OR PHONE_ADDRESS>>\":\" OR (PHONE_ADDRESS><\"[\" AND NOT PHONE_ADDRESS<<\"[\")"
-       " OR (PHONE_ADDRESS><\"]\" AND NOT PHONE_ADDRESS<<\"[\")")
+       " OR (PHONE_ADDRESS><\"]\" AND NOT PHONE_ADDRESS<<\"[\") OR ${stray_braces}")
 contains_other_than(BLOCK NO YES "+*#, " block)
 # A + only at the start of a prefix.
 foreach(before 0 1 2 3 4 5 6 7 8 9 * "#" +)
@@ -77,7 +153,7 @@ set(confirm "NOT (CONFIRM=\"yes\" OR CONFIRM=\"no\")")
 set(checks
   PHONE phone "PHONE takes one of yealink, snom, grandstream, poly, fritzbox, asterisk, baresip."
   PHONE_ADDRESS address
-  "PHONE_ADDRESS takes the phone as HOST or HOST:PORT, for example phone.example.com or 192.0.2.10:8080 (an IPv6 address in square brackets), and nothing else."
+  "PHONE_ADDRESS takes the phone as HOST or HOST:PORT, for example phone.example.com or 192.0.2.10:8080 (an IPv6 address in square brackets), where {user} and {computer} stand for the names of the user and the computer, and nothing else."
   PHONE_HTTPS https "PHONE_HTTPS takes yes or no."
   COUNTRY country "COUNTRY takes the country code in digits, for example COUNTRY=49, and nothing else."
   AREA area "AREA takes the area code in digits without the national prefix, for example AREA=5555, and nothing else."

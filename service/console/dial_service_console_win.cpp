@@ -12,6 +12,7 @@
 #include "service/log/service_log_win.h"
 #include "service/loop/dial_service_win.h"
 #include "service/number/dialing_rules.h"
+#include "service/settings/desk_names_win.h"
 #include "service/settings/settings_win.h"
 #include "service/sinks/command_template.h"
 #include "service/sinks/http_requester_win.h"
@@ -134,8 +135,10 @@ static bool ReadTypedLine(HANDLE input, DWORD mode, wchar_t* password, DWORD siz
 
 static int StorePassword(int argc, wchar_t** argv) {
   ServiceOptions options;
+  DeskNames names;
+  ReadDeskNames(&names);
   char problem[kMaxOptionProblem];
-  if (!ParseServiceOptions(argc, reinterpret_cast<const char16_t* const*>(argv), &options, problem)) {
+  if (!ParseServiceOptions(argc, reinterpret_cast<const char16_t* const*>(argv), &options, problem, nullptr, &names)) {
     ReportProblem("%s", problem);
     return 2;
   }

@@ -217,8 +217,62 @@ static bool CheckPhoneOptions(const ServiceOptions& options, const TextOption* t
   return true;
 }
 
+// {user} and {computer} filled in where the options may hold them; false with
+// *fault the option whose value cannot be filled.
+static bool FillNamedValues(TextOption* texts, const DeskNames* names, ServiceOptions* options, char* problem,
+                            int* fault) {
+  static const TextOptionIndex kNamed[kNamedOptionCount] = {kTextPhoneAddress, kTextPhoneAccount, kTextPhoneEndpoint,
+                                                            kTextHttpUser};
+  static const DeskNames kNoNames = {};
+  for (size_t i = 0; i < kNamedOptionCount; i++) {
+    TextOption& text = texts[kNamed[i]];
+    if (!text.index || !HoldsDeskName(*text.slot)) continue;
+    const char* field = "";
+    DeskNameError error = FillDeskNames(*text.slot, names ? *names : kNoNames, kNamed[i] == kTextPhoneAddress,
+                                        options->namedValues[i], kMaxNamedValue, &field);
+    if (error == kDeskNamesFilled) {
+      *text.slot = options->namedValues[i];
+      continue;
+    }
+    *fault = text.index;
+    char name[40], value[200], filled[100];
+    Utf8Text(text.name, name, sizeof name);
+    Utf8Text(*text.slot, value, sizeof value);
+    if (error == kDeskNamesTooLong)
+      return RefuseWith(problem, kMaxOptionProblem, "%s %s is too long with {user} and {computer} filled in", name,
+                        value);
+    bool user = field[0] && field[1] == 'u';
+    Utf8Text(!names ? u"" : user ? names->user : names->computer, filled, sizeof filled);
+    const char* whose = user ? "the user's name" : "the computer's name";
+    if (error == kDeskNameUnknown)
+      return RefuseWith(problem, kMaxOptionProblem, "%s %s: %s is not known here, so %s cannot be filled in", name,
+                        value, whose, field);
+    return RefuseWith(problem, kMaxOptionProblem,
+                      "%s %s: %s \"%s\" cannot be part of a host name (only letters A to Z, digits and hyphens)",
+                      name, value, whose, filled);
+  }
+  return true;
+}
+
+// The argv index of the preset's part at fault (phone_presets.h), else of --phone.
+static int PresetFaultIndex(unsigned field, const TextOption* texts, const FlagOption& https, int phoneIndex) {
+  struct FieldOption {
+    unsigned field;
+    int index;
+  };
+  const FieldOption options[] = {{kPhoneFieldAddress, texts[kTextPhoneAddress].index},
+                                 {kPhoneFieldLine, texts[kTextPhoneLine].index},
+                                 {kPhoneFieldAccount, texts[kTextPhoneAccount].index},
+                                 {kPhoneFieldEndpoint, texts[kTextPhoneEndpoint].index},
+                                 {kPhoneFieldContext, texts[kTextPhoneContext].index},
+                                 {kPhoneFieldHttps, https.index}};
+  for (const FieldOption& option : options)
+    if (option.field == field && option.index) return option.index;
+  return phoneIndex;
+}
+
 bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem,
-                         int* faultIndex) {
+                         int* faultIndex, const DeskNames* names) {
   *options = ServiceOptions{};
   if (faultIndex) *faultIndex = 0;
   InitDialingRules(&options->rules);
@@ -365,6 +419,7 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     if (!accepted) return Fault(faultIndex, optionIndex);
   }
   int fault = 0;
+  if (!FillNamedValues(texts, names, options, problem, &fault)) return Fault(faultIndex, fault);
   if (!CheckPhoneOptions(*options, texts, flags[kFlagPhoneHttps], phoneIndex, methodIndex, problem, &fault))
     return Fault(faultIndex, fault);
   if (options->sink.command && http.url) return RefuseWith(problem, kMaxOptionProblem, "--exec and --http exclude each other");
@@ -375,7 +430,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   if (options->showSecrets && !options->showRequest)
     return RefuseWith(problem, kMaxOptionProblem, "--show-secrets concerns only --show-request");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
-  if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem))
-    return Fault(faultIndex, phoneIndex);
+  unsigned presetFault = 0;
+  if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem, &presetFault))
+    return Fault(faultIndex, PresetFaultIndex(presetFault, texts, flags[kFlagPhoneHttps], phoneIndex));
   return CheckHttpOptions(http, methodIndex != 0, texts[kTextHttpUser].index, timeoutIndex, problem, faultIndex);
 }

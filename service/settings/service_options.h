@@ -6,10 +6,14 @@
 
 #include "service/number/call_guard.h"
 #include "service/number/dialing_rules.h"
+#include "service/settings/desk_names.h"
 #include "service/sinks/phone_presets.h"
 #include "service/sinks/sink_options.h"
 
 const unsigned long kDefaultLogSizeKb = 1024;
+// The options whose values may hold {user} and {computer}, each filled in.
+const size_t kNamedOptionCount = 4;
+const size_t kMaxNamedValue = 512;
 
 struct ServiceOptions {
   int port;                 // 0: the first free port of the service range
@@ -33,6 +37,9 @@ struct ServiceOptions {
   BlockList blocked;            // --block PREFIX, repeated
   unsigned maxCalls;            // --max-calls N/SECONDS (default 5/10); 0: no brake
   unsigned maxCallsSeconds;
+  // What phone.address, phone.account, phone.endpoint and sink.http.user
+  // point into when they held {user} or {computer}.
+  char16_t namedValues[kNamedOptionCount][kMaxNamedValue];
 };
 
 const size_t kMaxOptionProblem = 512;
@@ -41,6 +48,8 @@ const size_t kMaxOptionProblem = 512;
 // (kMaxOptionProblem bytes). The --exec template is checked later, by its own
 // parser. faultIndex (may be null): the argv index of the option at fault, or
 // 0 when the problem concerns options together. With --phone the preset is
-// expanded into options->presetTexts and options->sink.http.
+// expanded into options->presetTexts and options->sink.http. names (may be
+// null: none known) fill {user} and {computer} in --phone-address,
+// --phone-account, --phone-endpoint and --http-user.
 bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* options, char* problem,
-                         int* faultIndex = nullptr);
+                         int* faultIndex = nullptr, const DeskNames* names = nullptr);

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "service/number/service_text.h"
+#include "service/settings/desk_names_win.h"
 #include "service/settings/file_trust_win.h"
 
 static const wchar_t kSettingsTail[] = L"\\teldial\\dial-service.ini";
@@ -232,7 +233,8 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
       return false;
     char fault[kMaxOptionProblem];
     int faultIndex = 0;
-    if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex))
+    if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex,
+                            &loaded->names))
       return true;
     const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
     char shown[3 * kMaxSettingsPath];
@@ -262,6 +264,7 @@ LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* pr
     return nullptr;
   }
   *exitCode = 2;
+  ReadDeskNames(&loaded->names);
   if (!ReadLayers(loaded, argc, argv, problem, size, exitCode) || !ParseLayers(loaded, argc, argv, problem, size)) {
     FreeLoadedOptions(loaded);
     return nullptr;

@@ -33,8 +33,10 @@ struct LoadedOptions {
   // out, or "PATH: not read: REASON"; "\n"-ended lines, null when none.
   char* machineNotes;
   bool machineDistrusted;  // not read because others than administrators may change it
+  DeskNames names;         // what {user} and {computer} were filled with
 };
 
+// The user's and computer's names fill {user} and {computer} (desk_names.h).
 // Null with the one-line problem (UTF-8, prefixed "FILE:LINE: " when a line
 // of a file is at fault) and *exitCode: 2 for bad settings or options, 1 when
 // a file cannot be read or memory runs out.

@@ -12,6 +12,7 @@
 
 #include "service/number/dialing_rules.h"
 #include "service/number/dialing_rules.h"
+#include "service/settings/desk_names_win.h"
 #include "service/settings/settings_file.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_ids.h"
@@ -235,7 +236,9 @@ static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword,
     return false;
   }
   char parsed[kMaxOptionProblem];
-  if (ParseServiceOptions(argc, form->argv, &form->options, parsed)) return true;
+  static DeskNames names;
+  ReadDeskNames(&names);
+  if (ParseServiceOptions(argc, form->argv, &form->options, parsed, nullptr, &names)) return true;
   snprintf(problem, size, "%s", parsed);
   return false;
 }

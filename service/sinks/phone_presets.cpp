@@ -200,7 +200,11 @@ static bool HasPort(const char16_t* address, bool* wellFormed) {
   return colons == 1;
 }
 
-bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts* texts, char* problem, size_t size) {
+bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts* texts, char* problem, size_t size,
+                       unsigned* faultField) {
+  unsigned unused;
+  unsigned& fault = faultField ? *faultField : unused;
+  fault = 0;
   char shown[120];
   const PhonePreset* preset = PresetOf(phone.kind);
   if (!preset) return RefuseWith(problem, size, "--phone needs one of yealink, snom, grandstream, poly, fritzbox, asterisk, baresip");
@@ -218,14 +222,19 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
       {kPhoneFieldContext, phone.context, "--phone-context", "from-internal"},
   };
   for (const FieldOption& option : fieldOptions) {
+    fault = option.value ? unsigned(option.field) : 0;
     if (option.value && !(preset->fields & option.field))
       return RefuseWith(problem, size, "--phone %s does not use %s", name, option.option);
     if (!option.value && (preset->requiredFields & option.field))
       return RefuseWith(problem, size, "--phone %s needs %s (for example %s)", name, option.option, option.example);
     if (option.value && !*option.value) return RefuseWith(problem, size, "%s needs a value", option.option);
   }
+  fault = 0;
   if (!phone.address) return RefuseWith(problem, size, "--phone %s needs --phone-address (the phone's HOST[:PORT])", name);
-  if (phone.https && !preset->httpsPort) return RefuseWith(problem, size, "--phone %s does not use --phone-https", name);
+  if (phone.https && !preset->httpsPort) {
+    fault = kPhoneFieldHttps;
+    return RefuseWith(problem, size, "--phone %s does not use --phone-https", name);
+  }
   bool hasPassword = http->password || http->passwordVariable || http->protectedPassword;
   if (preset->needsPassword && !hasPassword)
     return RefuseWith(problem, size,
@@ -235,6 +244,7 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   PresetValues values = {phone.account, phone.line, {}, phone.endpoint, phone.context};
   if (phone.line) {
     unsigned line = 0;
+    fault = kPhoneFieldLine;
     if (!ParseLine(phone.line, &line))
       return RefuseWith(problem, size, "--phone-line %s is not a number from 1 to %u", Shown(phone.line, shown, sizeof shown),
                     kMaxPhoneLine);
@@ -244,6 +254,7 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
     values.line = preset->defaultLine;
   }
   if (!values.context) values.context = preset->defaultContext;
+  fault = kPhoneFieldAddress;
   bool wellFormed;
   bool hasPort = HasPort(phone.address, &wellFormed);
   if (!wellFormed)
@@ -261,11 +272,15 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   PutTemplate(&url, preset->path, values, true);
   if (phone.line && preset->withLine) PutTemplate(&url, preset->withLine, values, true);
   if (phone.account && preset->withAccount) PutTemplate(&url, preset->withAccount, values, true);
-  if (!url.Finish()) return RefuseWith(problem, size, "--phone %s: the address or a value is too long", name);
+  if (!url.Finish()) {
+    fault = 0;
+    return RefuseWith(problem, size, "--phone %s: the address or a value is too long", name);
+  }
   UrlError error = ParseUrlTemplate(texts->url, &http->target);
   if (error != kUrlParsed)
     return RefuseWith(problem, size, "the --phone-address %s %s", Shown(phone.address, shown, sizeof shown),
                   DescribeUrlError(error));
+  fault = 0;
   http->url = texts->url;
   http->phoneKind = phone.kind;
   http->post = preset->post;

@@ -37,15 +37,20 @@ const char* PhoneKindName(PhoneKind kind);         // "yealink" ...; "" for kPho
 
 // Which of line/account/endpoint/context a kind uses (for option checks and
 // the settings window).
-enum PhoneField { kPhoneFieldLine = 1, kPhoneFieldAccount = 2, kPhoneFieldEndpoint = 4, kPhoneFieldContext = 8 };
+// Address and https every kind has; they only name a part at fault.
+enum PhoneField { kPhoneFieldLine = 1, kPhoneFieldAccount = 2, kPhoneFieldEndpoint = 4, kPhoneFieldContext = 8,
+                  kPhoneFieldAddress = 16, kPhoneFieldHttps = 32 };
 unsigned PhoneFieldsOfKind(PhoneKind kind);
 
 // Fills http's url, target, post, body and headers (the preset's before any
 // given ones), and its user when the kind has a default one, from the preset;
 // http's credentials must be set before, since some kinds need a password.
 // False with a one-line problem (UTF-8, no line end) when a part is missing,
-// not used by the kind, or wrong. http then points into texts.
-bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts* texts, char* problem, size_t size);
+// not used by the kind, or wrong, and *faultField (may be null) the
+// PhoneField whose value is at fault, 0 when none alone is. http then points
+// into texts.
+bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts* texts, char* problem, size_t size,
+                       unsigned* faultField = nullptr);
 
 // What an answer with this status means for this kind, for the log; null when
 // the kind says nothing special about it.

@@ -20,6 +20,7 @@
 #include "service/number/dialing_rules.h"
 #include "service/number/log_text.h"
 #include "service/number/phone_number.h"
+#include "service/settings/desk_names_win.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
 #include "service/sinks/command_template.h"
@@ -472,8 +473,10 @@ static int StartAtLogon(int argc, wchar_t** argv) {
   wchar_t** optionArguments = argv + first - 1;
   char problem[kMaxOptionProblem];
   static ServiceOptions options;
+  static DeskNames names;
+  ReadDeskNames(&names);
   if (!ParseServiceOptions(argc - first + 1, reinterpret_cast<const char16_t* const*>(optionArguments), &options,
-                           problem)) {
+                           problem, nullptr, &names)) {
     TellUtf8(problem, MB_ICONERROR);
     return 2;
   }

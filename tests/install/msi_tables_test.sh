@@ -28,9 +28,9 @@ expect() {  # table, the start of one of its rows (tab-separated)
   fi
 }
 if [ "$arch" = x86_64 ]; then
-  template="x64;1033" folder=ProgramFiles64Folder attributes=256 keyed=260 view=18
+  template="x64;1033" folder=ProgramFiles64Folder attributes=256 view=18
 else
-  template="Intel;1033" folder=ProgramFilesFolder attributes=0 keyed=4 view=2
+  template="Intel;1033" folder=ProgramFilesFolder attributes=0 view=2
 fi
 msiinfo suminfo "$msi" | grep -qxF "Template: $template" || { failures=$((failures + 1)); echo "FAIL: template is not $template"; }
 
@@ -42,7 +42,11 @@ rows=(
   "Directory${t}INSTALLDIR${t}$folder${t}teldial"
   "Directory${t}SETTINGSDIR${t}CommonAppDataFolder${t}teldial"
   "Component${t}Programs${t}{0D7E1A52-3C39-4F0B-8E41-6A2B9C5D7E01}${t}INSTALLDIR${t}$attributes${t}${t}teldial.exe"
-  "Component${t}AutoStart${t}{0D7E1A52-3C39-4F0B-8E41-6A2B9C5D7E03}${t}INSTALLDIR${t}$keyed${t}AUTOSTART=\"1\" OR REMOVE~=\"ALL\""
+  # Registry key path (4) and transitive (64), so that a repair evaluates the condition again.
+  "Component${t}AutoStart${t}{0D7E1A52-3C39-4F0B-8E41-6A2B9C5D7E03}${t}INSTALLDIR${t}$((attributes + 68))${t}AUTOSTART=\"1\" OR REMOVE~=\"ALL\""
+  "Component${t}NoAutoStart${t}{0D7E1A52-3C39-4F0B-8E41-6A2B9C5D7E14}${t}INSTALLDIR${t}$((attributes + 64))${t}AUTOSTART<>\"1\" OR REMOVE~=\"ALL\""
+  "FeatureComponents${t}Main${t}NoAutoStart"
+  "RemoveRegistry${t}AutoStartOff${t}2${t}Software\\Microsoft\\Windows\\CurrentVersion\\Run${t}teldial dial service${t}NoAutoStart"
   "Shortcut${t}DialServiceShortcut${t}ProgramMenuFolder${t}teldial dial service${t}StartMenu${t}[INSTALLDIR]dial-service-tray.exe"
   "RemoveFile${t}SettingsFile${t}MachineSettings${t}dial-service.ini${t}SETTINGSDIR${t}2"
   "InstallExecuteSequence${t}WriteIniValues${t}${t}5100"
@@ -81,6 +85,10 @@ rows+=("MsiLockPermissionsEx${t}SettingsFolder${t}SETTINGSDIR${t}CreateFolder${t
        "MsiLockPermissionsEx${t}SettingsFile${t}dial_service.ini${t}File${t}")
 
 for row in "${rows[@]}"; do expect "${row%%$t*}" "${row#*$t}"; done
+# A repair with new properties changes the settings only where Windows
+# Installer evaluates a component's condition again: every conditional one is transitive.
+untransitive=$(rows_of Component | awk -F'\t' 'NR > 3 && $5 != "" && int($4 / 64) % 2 == 0 { print $1 }')
+[ -z "$untransitive" ] || { failures=$((failures + 1)); echo "FAIL: conditional but not transitive:" $untransitive; }
 # Nothing beyond those: the HKLM values are exactly register.cmd's and the package's own.
 links=$(rows_of Registry | awk -F'\t' '$5 == "Links"' | wc -l)
 [ "$links" = 14 ] || { failures=$((failures + 1)); echo "FAIL: $links registry rows for the links, not 14"; }

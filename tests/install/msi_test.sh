@@ -80,6 +80,8 @@ refused=(
   "PHONE${t}Snom"
   "PHONE_ADDRESS${t}phone.example.com/dial"
   "PHONE_ADDRESS${t}:8080"
+  "PHONE_ADDRESS${t}phone-{usr}.example.com"
+  "PHONE_ADDRESS${t}phone-{user.example.com"
   "PHONE_HTTPS${t}true"
   "BLOCK${t}0900;0137"
   "BLOCK${t}09+00"
@@ -153,6 +155,20 @@ check "service received the number through the link" yes \
 # go to the log alone.
 check "service dialled it with the machine-wide phone" yes \
   "$(grep -q -F 'http 0555501230' "$log" && echo yes || echo no)"
+
+echo "== a repair with new properties: each user's own phone, no logon start"
+wine msiexec /i 'C:\teldial.msi' /qn REINSTALL=ALL AUTOSTART=0 'PHONE_ADDRESS=phone-{user}.example.com' \
+  </dev/null >/dev/null 2>&1
+check "msiexec REINSTALL=ALL: exit code" 0 "$?"
+check "the machine-wide settings file after the repair" \
+  "$(printf '%s\n' '[dial-service]' area=5555 country=49 outside=0 'phone-address=phone-{user}.example.com' phone=snom)" \
+  "$(tr -d '\r' <"$settings_unix" 2>/dev/null | grep -v '^$' | LC_ALL=C sort)"
+check "AUTOSTART=0: no HKLM Run value" "" "$(reg_value "$run_key" "teldial dial service")"
+check "the other program's logon start stays" '"C:\Other\tray.exe"' "$(reg_value "$run_key" other)"
+# The name does not resolve here, so the request is looked at, not sent.
+user=$(winerun cmd /c echo %USERNAME%)
+check "the service asks the user's own phone" "http://phone-$user.example.com" \
+  "$(winerun "$folder_unix/dial-service.exe" --show-request 0555501230 | grep -o -m 1 'http://[^/:]*')"
 
 echo "== msiexec /x removes everything"
 wine msiexec /x 'C:\teldial.msi' /qn </dev/null >/dev/null 2>&1

@@ -258,6 +258,9 @@ TEST(SettingsFile, AnOptionsProblemNamesItsLine) {
       {"phone=asterisk\nphone-address=p\n", 1, "--phone asterisk needs --phone-endpoint (for example PJSIP/201)"},
       {"block=0900\nblock=09x\n", 2, "--block 09x may hold only digits, +, * and #"},
       {"max-calls=5/10\nmax-calls=0\n", 2, "--max-calls is given twice"},
+      {"phone=snom\nphone-address=phone/1\n", 2,
+       "the --phone-address phone/1 is not HOST[:PORT] (an IPv6 address in brackets)"},
+      {"phone=baresip\nphone-address=p\nphone-https=yes\n", 3, "--phone baresip does not use --phone-https"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user);
