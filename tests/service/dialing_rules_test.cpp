@@ -174,7 +174,8 @@ TEST(DialingRules, WrittenFormsOfSixCountries) {
 }
 
 TEST(DialingRules, TheLongestNumberFitsWithTheLongestPrefixes) {
-  std::string number = "+" + std::string(kMaxNumberLength - 1, '7');
+  std::string number = "+" + std::string(kMaxInternationalDigits, '7') + "," +
+                       std::string(kMaxNumberLength - kMaxInternationalDigits - 2, '7');
   std::string expected = "1234" + std::string("12345678") + number.substr(1);
   ASSERT_EQ(kMaxDialledLength, expected.size());
   DialingRules rules = Rules({{kRuleCountry, u"49"}, {kRuleOutside, u"1234"}, {kRuleInternationalPrefix, u"12345678"}});
