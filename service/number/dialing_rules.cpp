@@ -130,17 +130,19 @@ static DialForm DialInternational(const DialingRules& rules, const char* interna
   return form;
 }
 
+static DialForm DialAsWritten(const char* number, char* dialled) {
+  memcpy(dialled, number, strlen(number) + 1);
+  return kDialledAsWritten;
+}
+
+// Without an outside line nothing changes, and the number is as written.
 static DialForm DialBehindOutsideLine(const DialingRules& rules, const char* number, DialForm form, char* dialled) {
   const char* outside = rules.digits[kRuleOutside];
+  if (!*outside) return DialAsWritten(number, dialled);
   size_t at = Append(dialled, 0, outside, strlen(outside));
   at = Append(dialled, at, number, strlen(number));
   dialled[at] = 0;
   return form;
-}
-
-static DialForm DialAsWritten(const char* number, char* dialled) {
-  memcpy(dialled, number, strlen(number) + 1);
-  return kDialledAsWritten;
 }
 
 // A number without "+" that starts with digits of them.

@@ -19,6 +19,7 @@
 //   NATIONAL-PREFIX DIGITS        national: OUTSIDE and the number as written
 //   DIGITS (more than N)          local:    OUTSIDE and the number as written,
 //                                 only with --extension-digits N
+// (without --outside these two are dialled as written).
 // A number of at most N digits (--extension-digits N) is internal and dialled
 // as it stands whatever it starts with, and so is every other number: one that
 // starts with "*" or "#" (a feature code), without --extension-digits one

@@ -116,7 +116,7 @@ TEST(DialServiceProgram, NormalisesEachNumberAndKeepsServingAfterAnyDatagram) {
   const Case cases[] = {
       {"+49%205555%200123-0", "ok", "number +49555501230"},
       {"//0555501230", "ok", "number 0555501230"},
-      {"tel:%2B49 (0)5555 0123-0", "ok", "number +490555501230"},
+      {"tel:%2B49 (0)5555 0123-0", "ok", "number +49555501230"},
       {"*31%23,,0555p12w3", "ok", "number *31#,,0555p12w3"},
       {std::string(kLargestNumber, '5'), "rejected", "rejected: more than 128 characters"},
       {binary, "rejected", "rejected: a character that has no place in a phone number at byte 1"},
@@ -186,7 +186,7 @@ TEST(DialServiceProgram, ExecHandsTheNumberToTheCommandAsOneArgument) {
   EXPECT_EQ(2u, Count(output, " ended with exit code 10\n")) << "ten words each\n" << output;
 
   std::string expected;
-  for (std::string number : {"+490555501230", "*31#,,0555p1"}) {
+  for (std::string number : {"+49555501230", "*31#,,0555p1"}) {
     expected += Utf8(helper) + "\n" + Utf8(outfile) + "\na b\nq\"uote\n" + number + "\nx" + number +
                 "y\nback\\slash dir\\\n\ntail\\\"quote\n" + number + number + "\n--\n";
   }

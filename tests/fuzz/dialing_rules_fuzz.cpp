@@ -41,7 +41,7 @@ void CheckDialled(const DialingRules& rules, const NormalizedNumber& number) {
     FUZZ_CHECK(country.empty() || written[0] != '+' || digits == 1);
     bool nationalForm = !national.empty() && StartsWith(written, national) && digits > national.size() &&
                         !StartsWith(written, international);
-    FUZZ_CHECK(country.empty() || extensionRule || !nationalForm);
+    FUZZ_CHECK(country.empty() || extensionRule || outside.empty() || !nationalForm);
     return;
   }
   FUZZ_CHECK(!country.empty());
@@ -53,7 +53,7 @@ void CheckDialled(const DialingRules& rules, const NormalizedNumber& number) {
   if (written[0] != '+') {
     FUZZ_CHECK(digits > 0);
     if (!StartsWith(written, international)) {
-      FUZZ_CHECK(after == written);
+      FUZZ_CHECK(after == written && !outside.empty());
       if (form == kDialledNational) FUZZ_CHECK(!national.empty() && StartsWith(written, national));
       if (form == kDialledLocal) FUZZ_CHECK(extensionRule);
       FUZZ_CHECK(form != kDialledInternational);

@@ -95,6 +95,10 @@ TEST(DialingRules, OtherCountriesAndNoRules) {
                     {"+3906", kDialledNational, "906"},
                     {"+3512345", kDialledInternational, "9003512345"},
                 });
+  ExpectDialled(Rules({{kRuleCountry, u"49"}}), {
+                                                 {"0301234567", kDialledAsWritten, "0301234567"},  // no outside line
+                                                 {"0044207946000", kDialledInternational, "0044207946000"},
+                                             });
   ExpectDialled(Rules({}), {
                                {"+49555501230", kDialledAsWritten, "+49555501230"},
                                {"0555501230", kDialledAsWritten, "0555501230"},
