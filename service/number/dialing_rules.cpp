@@ -149,7 +149,8 @@ static DialForm DialBehindOutsideLine(const DialingRules& rules, const char* num
 static DialForm DialWrittenHere(const DialingRules& rules, const char* number, size_t digits, char* dialled) {
   bool extensionRule = rules.given & (1u << kRuleExtensionDigits);
   size_t extensionDigits = 0;
-  for (const char* c = rules.digits[kRuleExtensionDigits]; *c; c++) extensionDigits = extensionDigits * 10 + size_t(*c - '0');
+  for (const char* c = rules.digits[kRuleExtensionDigits]; *c; c++)
+    extensionDigits = extensionDigits * 10 + size_t(*c - '0');
   // An internal number, whatever it starts with: "0" or "120" may be extensions.
   if (extensionRule && digits <= extensionDigits) return DialAsWritten(number, dialled);
   const char* international = rules.digits[kRuleInternationalPrefix];

@@ -70,8 +70,8 @@ const char* DialingRuleOption(DialingRule rule);  // "--country", ...
 // Takes an option's value. False when the rule was given before or the value
 // is not what the rule takes: only digits, and of these --country 1 to 3 not
 // starting with 0, --area 1 to 8, --outside and --national-prefix 0 to 4,
-// --international-prefix 1 to 8, --extension-digits 1 to 2. The problem goes to problem (0-terminated,
-// at most size bytes), led by the option.
+// --international-prefix 1 to 8, --extension-digits 1 to 2. The problem goes
+// to problem (0-terminated, at most size bytes), led by the option.
 bool SetDialingRule(DialingRules* rules, DialingRule rule, const char16_t* value, char* problem, size_t size);
 
 // Once all options are taken: false, with the problem, when they do not fit

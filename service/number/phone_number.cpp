@@ -76,8 +76,8 @@ static bool IsSeparatorButParenthesis(const PhoneCharacter& c) {
 // than parentheses, then "(0)". A group of more digits is no country code as
 // written, so a "(0)" after it is left as it stands. "00" in front of the code
 // in the same group stands for the "+" ("0049 (0)30 ..."): it is the
-// international prefix of most countries, and no number here starts with
-// "00", a country code and a trunk prefix in parentheses but such a one.
+// international prefix of most countries, and a number that starts with "00",
+// a country code and "(0)" is written that way for no other reason.
 static ByteSpan FindTrunkPrefix(const char* raw, size_t begin, size_t end) {
   const ByteSpan none = {end, end};
   size_t at = begin;

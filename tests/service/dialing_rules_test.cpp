@@ -119,8 +119,12 @@ TEST(DialingRules, WrittenFormsOfSixCountries) {
   const DialingRules uk = Rules({{kRuleCountry, u"44"}, {kRuleArea, u"20"}, {kRuleOutside, u"9"}});
   const DialingRules it =
       Rules({{kRuleCountry, u"39"}, {kRuleNationalPrefix, u""}, {kRuleOutside, u"0"}, {kRuleExtensionDigits, u"4"}});
-  const DialingRules us = Rules({{kRuleCountry, u"1"}, {kRuleArea, u"201"}, {kRuleNationalPrefix, u"1"},
-                                 {kRuleInternationalPrefix, u"011"}, {kRuleOutside, u"9"}, {kRuleExtensionDigits, u"4"}});
+  const DialingRules us = Rules({{kRuleCountry, u"1"},
+                                 {kRuleArea, u"201"},
+                                 {kRuleNationalPrefix, u"1"},
+                                 {kRuleInternationalPrefix, u"011"},
+                                 {kRuleOutside, u"9"},
+                                 {kRuleExtensionDigits, u"4"}});
   struct Case {
     const DialingRules& rules;
     const char* written;
