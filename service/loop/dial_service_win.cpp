@@ -62,7 +62,7 @@ enum RefusalKind {
   kRefusedSender,
   kRefusedUnconfirmable,
   kRefusedNumber,  // + NumberVerdict
-  kRefusedBlocked = kRefusedNumber + kNumberWithoutUser + 1,  // + the prefix's place in the list
+  kRefusedBlocked = kRefusedNumber + kNumberVerdicts,  // + the prefix's place in the list
   kRefusalKinds = kRefusedBlocked + kMaxBlockPrefixes
 };
 static RefusalTally refusals[kRefusalKinds];
@@ -81,7 +81,7 @@ static const char kUsageFormat[] =
     "       [--exec COMMAND | --http URL [--http-... options] |\n"
     "        --phone KIND --phone-address HOST[:PORT] [--phone-... options]]\n"
     "       [--country CC [--area AREA] [--outside PREFIX] [--national-prefix P]\n"
-    "        [--international-prefix P]]\n"
+    "        [--international-prefix P] [--extension-digits N]]\n"
     "       [--confirm] [--allow-codes] [--block PREFIX]... [--max-calls N/SECONDS|0]\n"
     "       [--any-user]\n"
     "  --port N        listen on 127.0.0.1:N (default: the first free port of %d-%d)\n"
@@ -95,11 +95,16 @@ static const char kUsageFormat[] =
     "                  quote, {number} in an argument becomes the number dialled\n"
     "  --country CC    dialing rules for a phone in country CC: a number in\n"
     "                  international form (+...) is dialled the way the phone\n"
-    "                  system here needs it; one without \"+\" as it stands\n"
+    "                  system here needs it, one written with the national or\n"
+    "                  international prefix behind the outside line, any other\n"
+    "                  as it stands\n"
     "    --area AREA                the phone's area code, left off numbers in that area\n"
     "    --outside PREFIX           dialled first, for an outside line (default none)\n"
     "    --national-prefix P        dialled before a national number (default 0)\n"
     "    --international-prefix P   dialled before a number abroad (default 00)\n"
+    "    --extension-digits N       numbers of up to N digits are internal and dialled\n"
+    "                               as written; longer ones without a prefix get the\n"
+    "                               outside line (default: all stay as written)\n"
     "  --http URL      one HTTP or HTTPS request for each accepted number; {number}\n"
     "                  in the URL becomes the number percent-encoded (+ as %%2B)\n"
     "    --http-method GET|POST       (default GET)\n"

@@ -15,7 +15,7 @@ struct RuleLimits {
 // In the order of DialingRule.
 const RuleLimits kRuleLimits[kRuleCount] = {
     {"--country", 1, 3}, {"--area", 1, kMaxRuleDigits}, {"--outside", 0, kMaxOutsideDigits},
-    {"--national-prefix", 0, 4}, {"--international-prefix", 1, kMaxRuleDigits},
+    {"--national-prefix", 0, 4}, {"--international-prefix", 1, kMaxRuleDigits}, {"--extension-digits", 1, 2},
 };
 
 bool SameOption(const char16_t* option, const char* name) {
@@ -86,18 +86,22 @@ bool CheckDialingRules(const DialingRules& rules, char* problem, size_t size) {
   return true;
 }
 
-DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* dialled) {
-  size_t length = strlen(number);
-  const char* country = rules.digits[kRuleCountry];
+static size_t LeadingDigits(const char* text) {
   size_t digits = 0;
-  if (number[0] == '+')
-    while (number[1 + digits] >= '0' && number[1 + digits] <= '9') digits++;
-  if (!*country || digits == 0) {
-    memcpy(dialled, number, length + 1);
-    return kDialledAsWritten;
-  }
-  const char* international = number + 1;
+  while (text[digits] >= '0' && text[digits] <= '9') digits++;
+  return digits;
+}
+
+static bool StartsWith(const char* text, const char* prefix, size_t length) {
+  return strncmp(text, prefix, length) == 0;
+}
+
+// A number in international form: its digits (digits of them, at least one)
+// from international on, what follows them after.
+static DialForm DialInternational(const DialingRules& rules, const char* international, size_t digits,
+                                  char* dialled) {
   const char* rest = international + digits;
+  const char* country = rules.digits[kRuleCountry];
   size_t countryLength = strlen(country);
   const char* area = rules.digits[kRuleArea];
   size_t areaLength = strlen(area);
@@ -106,10 +110,10 @@ DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* 
 
   DialForm form = kDialledInternational;
   const char* dialledFrom = international;
-  if (digits > countryLength && strncmp(international, country, countryLength) == 0) {
+  if (digits > countryLength && StartsWith(international, country, countryLength)) {
     const char* national = international + countryLength;
     size_t nationalLength = digits - countryLength;
-    if (areaLength && nationalLength > areaLength && strncmp(national, area, areaLength) == 0) {
+    if (areaLength && nationalLength > areaLength && StartsWith(national, area, areaLength)) {
       form = kDialledLocal;
       dialledFrom = national + areaLength;
     } else {
@@ -121,9 +125,60 @@ DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* 
     at = Append(dialled, at, rules.digits[kRuleInternationalPrefix], strlen(rules.digits[kRuleInternationalPrefix]));
   }
   at = Append(dialled, at, dialledFrom, size_t(rest - dialledFrom));
-  at = Append(dialled, at, rest, length - size_t(rest - number));
+  at = Append(dialled, at, rest, strlen(rest));
   dialled[at] = 0;
   return form;
+}
+
+static DialForm DialAsWritten(const char* number, char* dialled) {
+  memcpy(dialled, number, strlen(number) + 1);
+  return kDialledAsWritten;
+}
+
+// Without an outside line nothing changes, and the number is as written.
+static DialForm DialBehindOutsideLine(const DialingRules& rules, const char* number, DialForm form, char* dialled) {
+  const char* outside = rules.digits[kRuleOutside];
+  if (!*outside) return DialAsWritten(number, dialled);
+  size_t at = Append(dialled, 0, outside, strlen(outside));
+  at = Append(dialled, at, number, strlen(number));
+  dialled[at] = 0;
+  return form;
+}
+
+// A number without "+" that starts with digits of them.
+static DialForm DialWrittenHere(const DialingRules& rules, const char* number, size_t digits, char* dialled) {
+  bool extensionRule = rules.given & (1u << kRuleExtensionDigits);
+  size_t extensionDigits = 0;
+  for (const char* c = rules.digits[kRuleExtensionDigits]; *c; c++)
+    extensionDigits = extensionDigits * 10 + size_t(*c - '0');
+  // An internal number, whatever it starts with: "0" or "120" may be extensions.
+  if (extensionRule && digits <= extensionDigits) return DialAsWritten(number, dialled);
+  const char* international = rules.digits[kRuleInternationalPrefix];
+  size_t internationalLength = strlen(international);
+  if (StartsWith(number, international, internationalLength)) {
+    // No country code starts with 0: "000..." is no call abroad but a number
+    // written with a prefix too many, which is left as it is.
+    const char* abroad = number + internationalLength;
+    if (digits > internationalLength && *abroad != '0')
+      return DialInternational(rules, abroad, digits - internationalLength, dialled);
+    return DialAsWritten(number, dialled);
+  }
+  const char* national = rules.digits[kRuleNationalPrefix];
+  size_t nationalLength = strlen(national);
+  if (nationalLength && digits > nationalLength && StartsWith(number, national, nationalLength))
+    return DialBehindOutsideLine(rules, number, kDialledNational, dialled);
+  if (extensionRule) return DialBehindOutsideLine(rules, number, kDialledLocal, dialled);
+  return DialAsWritten(number, dialled);
+}
+
+DialForm ApplyDialingRules(const DialingRules& rules, const char* number, char* dialled) {
+  if (!rules.digits[kRuleCountry][0]) return DialAsWritten(number, dialled);
+  if (number[0] == '+') {
+    size_t digits = LeadingDigits(number + 1);
+    return digits ? DialInternational(rules, number + 1, digits, dialled) : DialAsWritten(number, dialled);
+  }
+  size_t digits = LeadingDigits(number);
+  return digits ? DialWrittenHere(rules, number, digits, dialled) : DialAsWritten(number, dialled);
 }
 
 const char* DescribeDialForm(DialForm form) {

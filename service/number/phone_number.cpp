@@ -50,6 +50,72 @@ static void Keep(NormalizedNumber* number, size_t* kept, char c) {
   (*kept)++;
 }
 
+// The bytes raw[begin, end) of a "(0)" that follows the country code, or
+// begin == end when there is none.
+struct ByteSpan {
+  size_t begin;
+  size_t end;
+};
+
+// Reads the next character into c; false at the end.
+static bool ReadNext(const char* raw, size_t end, size_t* at, PhoneCharacter* c) {
+  if (*at == end) return false;
+  *c = ReadPhoneCharacter(raw, end, at);
+  return true;
+}
+
+static bool IsAscii(const PhoneCharacter& c, char ascii) { return c.kind == kCharacterAscii && c.ascii == ascii; }
+
+static bool IsDigit(const PhoneCharacter& c) { return c.kind == kCharacterAscii && IsDigit(c.ascii); }
+
+static bool IsSeparatorButParenthesis(const PhoneCharacter& c) {
+  return c.kind == kCharacterAscii && IsSeparator(c.ascii) && c.ascii != '(' && c.ascii != ')';
+}
+
+// In reading order: separators, "+" and one to three digits, separators other
+// than parentheses, then "(0)". A group of more digits is no country code as
+// written, so a "(0)" after it is left as it stands. "00" in front of the code
+// in the same group stands for the "+" ("0049 (0)30 ..."): it is the
+// international prefix of most countries, and a number that starts with "00",
+// a country code and "(0)" is written that way for no other reason.
+static ByteSpan FindTrunkPrefix(const char* raw, size_t begin, size_t end) {
+  const ByteSpan none = {end, end};
+  size_t at = begin;
+  PhoneCharacter c;
+  do {
+    if (!ReadNext(raw, end, &at, &c)) return none;
+  } while (IsSeparatorButParenthesis(c));
+  bool plus = IsAscii(c, '+');
+  char group[4] = {0, 0, 0, 0};  // its first digits
+  size_t groupDigits = 0;
+  size_t start = at;
+  if (!plus) {
+    if (!IsDigit(c)) return none;
+    group[groupDigits++] = c.ascii;
+  }
+  for (;;) {
+    start = at;
+    if (!ReadNext(raw, end, &at, &c)) return none;
+    if (!IsDigit(c)) break;
+    if (groupDigits < sizeof group) group[groupDigits] = c.ascii;
+    groupDigits++;
+  }
+  size_t countryDigits = groupDigits;
+  if (!plus) {
+    if (group[0] != '0' || group[1] != '0' || group[2] == '0') return none;
+    countryDigits -= 2;
+  }
+  if (countryDigits < 1 || countryDigits > 3) return none;
+  while (IsSeparatorButParenthesis(c)) {
+    start = at;
+    if (!ReadNext(raw, end, &at, &c)) return none;
+  }
+  if (!IsAscii(c, '(') || !ReadNext(raw, end, &at, &c) || !IsAscii(c, '0') || !ReadNext(raw, end, &at, &c) ||
+      !IsAscii(c, ')'))
+    return none;
+  return ByteSpan{start, at};
+}
+
 // The first pass over the number: the first fault in reading order, and
 // whether its letters make it a vanity number.
 struct NumberScan {
@@ -59,7 +125,7 @@ struct NumberScan {
   bool vanity;
 };
 
-static NumberScan ScanNumber(const char* raw, size_t begin, size_t end) {
+static NumberScan ScanNumber(const char* raw, size_t begin, size_t end, ByteSpan trunk) {
   NumberScan scan = {kNumberAccepted, 0, 0, false};
   size_t kept = 0;
   size_t leadDigits = 0;
@@ -68,6 +134,10 @@ static NumberScan ScanNumber(const char* raw, size_t begin, size_t end) {
   bool leadOnlyDigits = true;
   bool tailOnlyLetters = true;
   for (size_t at = begin; at < end;) {
+    if (at == trunk.begin) {
+      at = trunk.end;
+      continue;
+    }
     PhoneCharacter character = ReadPhoneCharacter(raw, end, &at);
     char c = character.ascii;
     if (character.kind == kCharacterBadEscape) {
@@ -104,10 +174,14 @@ static NumberScan ScanNumber(const char* raw, size_t begin, size_t end) {
 
 // The second pass, over a number the first found sound. Returns whether it
 // holds a digit.
-static bool KeepNumber(const char* raw, size_t begin, size_t end, bool vanity, NormalizedNumber* number,
-                       size_t* kept) {
+static bool KeepNumber(const char* raw, size_t begin, size_t end, ByteSpan trunk, bool vanity,
+                       NormalizedNumber* number, size_t* kept) {
   bool hasDigit = false;
   for (size_t at = begin; at < end;) {
+    if (at == trunk.begin) {
+      at = trunk.end;
+      continue;
+    }
     char c = ReadPhoneCharacter(raw, end, &at).ascii;
     if (IsSeparator(c)) continue;
     if (IsLetter(c)) c = vanity ? KeypadDigit(c) : Lower(c);
@@ -214,19 +288,24 @@ void NormalizePhoneNumber(const char* raw, size_t length, NormalizedNumber* numb
   }
   size_t parameters = FindByte(raw, begin, end, ';');
 
-  NumberScan scan = ScanNumber(raw, begin, parameters);
+  ByteSpan trunk = FindTrunkPrefix(raw, begin, parameters);
+  NumberScan scan = ScanNumber(raw, begin, parameters, trunk);
   bool letterAtFault = scan.firstLetter && !scan.vanity;
   if (letterAtFault && (scan.fault == kNumberAccepted || scan.firstLetter < scan.faultPosition))
     return Reject(number, kNumberBadCharacter, scan.firstLetter);
   if (scan.fault != kNumberAccepted) return Reject(number, scan.fault, scan.faultPosition);
   size_t kept = 0;
-  bool hasDigit = KeepNumber(raw, begin, parameters, scan.vanity, number, &kept);
+  bool hasDigit = KeepNumber(raw, begin, parameters, trunk, scan.vanity, number, &kept);
   size_t numberLength = kept;
   if (size_t position = ReadParameters(raw, parameters, end, number, &kept))
     return Reject(number, kNumberBadParameter, position);
   if (numberLength == 0) return Reject(number, kNumberEmpty, 0);
   if (!hasDigit) return Reject(number, kNumberWithoutDigit, 0);
   if (kept > kMaxNumberLength) return Reject(number, kNumberTooLong, 0);
+  size_t international = 0;
+  if (number->digits[0] == '+')
+    while (international < kept - 1 && IsDigit(number->digits[1 + international])) international++;
+  if (international > kMaxInternationalDigits) return Reject(number, kNumberTooManyDigits, 0);
   number->verdict = kNumberAccepted;
   number->length = kept;
   number->position = 0;
@@ -235,6 +314,7 @@ void NormalizePhoneNumber(const char* raw, size_t length, NormalizedNumber* numb
 
 const char* DescribeNumberVerdict(NumberVerdict verdict) {
   static_assert(kMaxNumberLength == 128, "the phrase for kNumberTooLong names the limit");
+  static_assert(kMaxInternationalDigits == 15, "the phrase for kNumberTooManyDigits names the limit");
   switch (verdict) {
     case kNumberAccepted:
       return "";
@@ -254,6 +334,8 @@ const char* DescribeNumberVerdict(NumberVerdict verdict) {
       return "a parameter that is not well formed";
     case kNumberWithoutUser:
       return "a SIP address without a user part";
+    case kNumberTooManyDigits:
+      return "more than 15 digits after the plus sign";
   }
   return "unknown";
 }

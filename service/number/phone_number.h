@@ -42,15 +42,28 @@
 //      control and NUL bytes, characters beyond ASCII that are not folded,
 //      bad UTF-8, and a "+" after another kept character, because such a
 //      number would reach someone else than meant.
-// An accepted number holds at least one digit before any parameter and at most
-// kMaxNumberLength characters, the extension included. Trunk prefixes are not
-// rewritten: "+49 (0)5555" is "+4905555". Reads exactly length bytes, never more.
+// An accepted number holds at least one digit before any parameter, at most
+// kMaxNumberLength characters, the extension included, and after a "+" at most
+// kMaxInternationalDigits digits (E.164) before the first other character (a
+// pause, an extension, "*" or "#").
+//
+// The trunk prefix written in parentheses right after the country code, as in
+// "+49 (0)5555 0123-0" (E.123), is for callers within that country only and is
+// left out: "+49555501230". The "+" and the country code are the first things
+// in the number, the code a group of one to three digits as written (no
+// country code is longer, and E.123 sets it apart with a blank), then "(0)",
+// possibly after separators; escaped ("%280%29") or full-width it is the same.
+// "00" in the group before the code stands for the "+": "0049 (0)30 1234567"
+// is "0049301234567".
+// A 0 anywhere else, or not in parentheses, is a digit of the number:
+// "+39 06 1234 5678" is "+390612345678". Reads exactly length bytes, never more.
 #include <stddef.h>
 
 const size_t kMaxNumberLength = 128;
 const size_t kMinVanityLeadDigits = 3;
 const size_t kMinVanityDigits = 10;
 const size_t kMaxVanityDigits = 15;
+const size_t kMaxInternationalDigits = 15;
 
 enum NumberVerdict {
   kNumberAccepted,
@@ -62,7 +75,9 @@ enum NumberVerdict {
   kNumberTooLong,
   kNumberBadParameter,  // position: the ";" that starts it
   kNumberWithoutUser,   // a SIP address without "@"
+  kNumberTooManyDigits, // more than kMaxInternationalDigits after "+"
 };
+const int kNumberVerdicts = kNumberTooManyDigits + 1;
 
 struct NormalizedNumber {
   NumberVerdict verdict;

@@ -71,7 +71,7 @@ struct RuleControl {
 
 static const RuleControl kRuleControls[] = {
     {IDC_COUNTRY, kRuleCountry}, {IDC_AREA, kRuleArea}, {IDC_OUTSIDE, kRuleOutside},
-    {0, kRuleNationalPrefix},    {0, kRuleInternationalPrefix},
+    {0, kRuleNationalPrefix},    {0, kRuleInternationalPrefix}, {0, kRuleExtensionDigits},
 };
 
 // A phone replaces a request of one's own; these keys would contradict it.

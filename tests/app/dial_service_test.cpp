@@ -116,7 +116,7 @@ TEST(DialServiceProgram, NormalisesEachNumberAndKeepsServingAfterAnyDatagram) {
   const Case cases[] = {
       {"+49%205555%200123-0", "ok", "number +49555501230"},
       {"//0555501230", "ok", "number 0555501230"},
-      {"tel:%2B49 (0)5555 0123-0", "ok", "number +490555501230"},
+      {"tel:%2B49 (0)5555 0123-0", "ok", "number +49555501230"},
       {"*31%23,,0555p12w3", "ok", "number *31#,,0555p12w3"},
       {std::string(kLargestNumber, '5'), "rejected", "rejected: more than 128 characters"},
       {binary, "rejected", "rejected: a character that has no place in a phone number at byte 1"},
@@ -186,7 +186,7 @@ TEST(DialServiceProgram, ExecHandsTheNumberToTheCommandAsOneArgument) {
   EXPECT_EQ(2u, Count(output, " ended with exit code 10\n")) << "ten words each\n" << output;
 
   std::string expected;
-  for (std::string number : {"+490555501230", "*31#,,0555p1"}) {
+  for (std::string number : {"+49555501230", "*31#,,0555p1"}) {
     expected += Utf8(helper) + "\n" + Utf8(outfile) + "\na b\nq\"uote\n" + number + "\nx" + number +
                 "y\nback\\slash dir\\\n\ntail\\\"quote\n" + number + number + "\n--\n";
   }
@@ -312,13 +312,18 @@ TEST(DialServiceProgram, TakesPhoneLinksAsPagesWriteThem) {
 }
 
 TEST(DialServiceProgram, DialsAsTheDialingRulesSay) {
-  ExpectServed(20112, L"--country 49 --area 5555 --outside 0", {
+  ExpectServed(20112, L"--country 49 --area 5555 --outside 0 --extension-digits 3", {
       {"+49 5555 01230", "ok", "number +49555501230 dialled 001230 (local)"},
       {"+49 6666 01230", "ok", "number +49666601230 dialled 00666601230 (national)"},
       {"+1 201 555 0123", "ok", "number +12015550123 dialled 00012015550123 (international)"},
       {"tel:+49-5555-01230;ext=12", "ok", "number +49555501230,12 dialled 001230,12 (local)"},
-      {"0555501230", "ok", "number 0555501230"},
-      {"1-800-FLOWERS", "ok", "number 18003569377"},
+      {"+49 (0)30 1234567", "ok", "number +49301234567 dialled 00301234567 (national)"},
+      {"(030) 123 4567", "ok", "number 0301234567 dialled 00301234567 (national)"},
+      {"0044 20 7946 0000", "ok", "number 00442079460000 dialled 000442079460000 (international)"},
+      {"0555501230", "ok", "number 0555501230 dialled 00555501230 (national)"},
+      {"1-800-FLOWERS", "ok", "number 18003569377 dialled 018003569377 (local)"},
+      {"201", "ok", "number 201"},
+      {"+4955501230123456789012", "rejected", "rejected: more than 15 digits after the plus sign"},
       {"no number here", "rejected", "rejected: a character that has no place in a phone number at byte 1"},
   });
 }
@@ -345,7 +350,7 @@ TEST(DialServiceProgram, ExecGetsWhatIsDialled) {
   std::string output = service.Finish(30000, &exitCode);
   EXPECT_EQ(0u, exitCode) << output;
   std::string block = Utf8(helper) + "\n" + Utf8(outfile) + "\n";
-  EXPECT_EQ(block + "001230,7\n--\n" + block + "05551234\n--\n", FileText(outfile)) << output;
+  EXPECT_EQ(block + "001230,7\n--\n" + block + "005551234\n--\n", FileText(outfile)) << output;
   DeleteFileW(outfile.c_str());
 }
 

@@ -1,7 +1,8 @@
 // Dialing rules over any option values and any number: a value is taken only
 // when it is digits of the rule's length, and what is dialled for an accepted
 // number fits its buffer and gives the number back once the prefixes the
-// rules added are taken off again.
+// rules added are taken off again; a number written with the national prefix
+// is never left without the outside line.
 #include <string.h>
 
 #include <memory>
@@ -27,35 +28,57 @@ void CheckDialled(const DialingRules& rules, const NormalizedNumber& number) {
   DialForm form = ApplyDialingRules(rules, number.digits, buffer.get());
   std::string dialled = buffer.get();
   std::string written = number.digits;
-  FUZZ_CHECK(dialled.size() <= kMaxDialledLength);
-  if (form == kDialledAsWritten) {
-    FUZZ_CHECK(dialled == written);
-    FUZZ_CHECK(!rules.digits[kRuleCountry][0] || written[0] != '+' || written.find_first_of("0123456789") != 1);
-    return;
-  }
   std::string country = rules.digits[kRuleCountry];
   std::string outside = rules.digits[kRuleOutside];
-  FUZZ_CHECK(written[0] == '+' && !country.empty());
+  std::string national = rules.digits[kRuleNationalPrefix];
+  std::string international = rules.digits[kRuleInternationalPrefix];
+  bool extensionRule = rules.given & (1u << kRuleExtensionDigits);
+  FUZZ_CHECK(dialled.size() <= kMaxDialledLength);
+  size_t digits = written.find_first_not_of("0123456789", written[0] == '+');
+  if (digits == std::string::npos) digits = written.size();
+  if (form == kDialledAsWritten) {
+    FUZZ_CHECK(dialled == written);
+    FUZZ_CHECK(country.empty() || written[0] != '+' || digits == 1);
+    bool nationalForm = !national.empty() && StartsWith(written, national) && digits > national.size() &&
+                        !StartsWith(written, international);
+    FUZZ_CHECK(country.empty() || extensionRule || outside.empty() || !nationalForm);
+    return;
+  }
+  FUZZ_CHECK(!country.empty());
   FUZZ_CHECK(StartsWith(dialled, outside));
   std::string after = dialled.substr(outside.size());
+  // Written for dialling here: behind the outside line as it stands, unless
+  // the international prefix makes it a "+" number.
+  std::string plus = written;
+  if (written[0] != '+') {
+    FUZZ_CHECK(digits > 0);
+    if (!StartsWith(written, international)) {
+      FUZZ_CHECK(after == written && !outside.empty());
+      if (form == kDialledNational) FUZZ_CHECK(!national.empty() && StartsWith(written, national));
+      if (form == kDialledLocal) FUZZ_CHECK(extensionRule);
+      FUZZ_CHECK(form != kDialledInternational);
+      return;
+    }
+    plus = "+" + written.substr(international.size());
+    digits -= international.size() - 1;
+    FUZZ_CHECK(plus[1] != '0');
+  }
   std::string prefix;  // the national or international prefix
   std::string restored;
   if (form == kDialledInternational) {
-    prefix = rules.digits[kRuleInternationalPrefix];
+    prefix = international;
     FUZZ_CHECK(StartsWith(after, prefix));
     restored = "+" + after.substr(prefix.size());
-    size_t digits = written.find_first_not_of("0123456789", 1);
-    if (digits == std::string::npos) digits = written.size();
-    FUZZ_CHECK(!StartsWith(written, "+" + country) || digits - 1 <= country.size());
+    FUZZ_CHECK(!StartsWith(plus, "+" + country) || digits - 1 <= country.size());
   } else if (form == kDialledNational) {
-    prefix = rules.digits[kRuleNationalPrefix];
+    prefix = national;
     FUZZ_CHECK(StartsWith(after, prefix));
     restored = "+" + country + after.substr(prefix.size());
   } else {
     restored = "+" + country + rules.digits[kRuleArea] + after;
     FUZZ_CHECK(rules.digits[kRuleArea][0] && after[0] >= '0' && after[0] <= '9');
   }
-  FUZZ_CHECK(restored == written);
+  FUZZ_CHECK(restored == plus);
 }
 void CheckBlockBehindOutsidePrefix(const DialingRules& rules, const NormalizedNumber& number) {
   std::string written;
@@ -72,7 +95,7 @@ void CheckBlockBehindOutsidePrefix(const DialingRules& rules, const NormalizedNu
 }
 }  // namespace
 
-// Input: five option values, each ended by a 0 byte, then the number text.
+// Input: six option values, each ended by a 0 byte, then the number text.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* end = data + size;
   DialingRules rules;

@@ -1,8 +1,8 @@
 // The dial service's normalisation over any bytes: it must never read past
 // the text, an accepted number must hold only what a dialer dials and read
 // the same when normalised again, a rejection must point at a byte that can
-// be at fault, and neither a "tel:" before a number nor percent-encoding its
-// bytes may change what it dials.
+// be at fault, and neither a "tel:" before a number, nor percent-encoding its
+// bytes, nor "(0)" after its country code may change what it dials.
 #include <string.h>
 
 #include <memory>
@@ -33,6 +33,7 @@ void CheckAccepted(const NormalizedNumber& number) {
     hasDigit = hasDigit || (c >= '0' && c <= '9');
   }
   FUZZ_CHECK(hasDigit);
+  if (number.digits[0] == '+') FUZZ_CHECK(strspn(number.digits + 1, "0123456789") <= kMaxInternationalDigits);
   NormalizedNumber again = Normalize(std::string(number.digits, number.length));
   FUZZ_CHECK(again.verdict == kNumberAccepted);
   FUZZ_CHECK(strcmp(again.digits, number.digits) == 0);
@@ -64,6 +65,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckAccepted(number);
   else
     CheckRejected(number, raw);
+
+  // "(0)" written after the country code is left out, unless one is there
+  // already (typed, escaped or full-width).
+  size_t country = size && raw[0] == '+' ? raw.find_first_not_of("0123456789", 1) : 0;
+  bool plainAscii = true;
+  for (unsigned char c : raw) plainAscii = plainAscii && c < 0x80 && c != '(' && c != '%';
+  if (country >= 2 && country <= 4 && plainAscii) {
+    NormalizedNumber trunk = Normalize(raw.substr(0, country) + " (0)" + raw.substr(country));
+    FUZZ_CHECK(Same(number, trunk));
+  }
 
   // Only a text that starts like a number keeps its meaning behind "tel:"
   // and with its bytes escaped; parameter names are never decoded. A typed

@@ -204,11 +204,13 @@ TEST(HttpHardening, TheLongestDialledNumberArrivesWhole) {
   Record record;
   Service service(Url(kOpenPort) + L" --country 49 --outside 0000 --international-prefix 00000000");
   ASSERT_TRUE(service.Started()) << service.Process().Output();
-  service.Dial("+1" + std::string(110, '2') + ",12345678901234");
+  // The most digits after a "+", then the longest extension.
+  service.Dial("+1" + std::string(14, '2') + "," + std::string(111, '3'));
   std::vector<Recorded> requests = record.Await(1, 10000);
   ASSERT_EQ(1u, requests.size()) << service.Process().Output();
   // The outside and international prefixes, then the number without its "+".
-  EXPECT_EQ("GET /dial?n=" + std::string(12, '0') + "1" + std::string(110, '2') + "%2C12345678901234 HTTP/1.1",
+  EXPECT_EQ("GET /dial?n=" + std::string(12, '0') + "1" + std::string(14, '2') + "%2C" + std::string(111, '3') +
+                " HTTP/1.1",
             RequestLine(requests[0]));
 }
 

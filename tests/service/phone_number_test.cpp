@@ -15,7 +15,7 @@ TEST(PhoneNumber, KeepsWhatADialerDials) {
       {"0555501230", kNumberAccepted, "0555501230", 0},
       {"+49 5555 0123-0", kNumberAccepted, "+49555501230", 0},
       {"+49%205555%200123-0", kNumberAccepted, "+49555501230", 0},
-      {"+49 (0)5555 0123-0", kNumberAccepted, "+490555501230", 0},
+      {"+49 (0)5555 0123-0", kNumberAccepted, "+49555501230", 0},
       {"(0555) 501.230/1", kNumberAccepted, "05555012301", 0},
       {"%2B4955550123", kNumberAccepted, "+4955550123", 0},
       {"%2b49%2D5555%2e0123", kNumberAccepted, "+4955550123", 0},
@@ -84,6 +84,36 @@ TEST(PhoneNumber, RejectsWhatCannotBeDialled) {
       {"(0)+49", kNumberLatePlus, "", 4},
       {"%2B%2B49", kNumberLatePlus, "", 4},
       {"+49 5555+0", kNumberLatePlus, "", 9},
+  };
+  ExpectNumberCases(cases);
+}
+
+// "(0)" right after the country code is the trunk prefix (E.123), however it
+// is escaped; anywhere else the 0 is a digit. E.164 numbers have at most 15
+// digits; an extension after a pause does not count.
+TEST(PhoneNumber, LeavesOutTheTrunkPrefixAndCountsInternationalDigits) {
+  const NumberCase cases[] = {
+      {"+49(0)30 1234567", kNumberAccepted, "+49301234567", 0},
+      {"+49-(0)30-1234567", kNumberAccepted, "+49301234567", 0},
+      {"%2B49%20%280%2930%201234567", kNumberAccepted, "+49301234567", 0},
+      {"+49 \xEF\xBC\x88" "0\xEF\xBC\x89" "30 1234567", kNumberAccepted, "+49301234567", 0},
+      {"tel:+43-(0)1-123-4567", kNumberAccepted, "+4311234567", 0},
+      {"sip:+41(0)44 668 18 00@pbx.example.com", kNumberAccepted, "+41446681800", 0},
+      {"+49 (0)5555 0123-0;ext=12", kNumberAccepted, "+49555501230,12", 0},
+      {"0049 (0)30 1234567", kNumberAccepted, "0049301234567", 0},
+      {"+39 06 1234 5678", kNumberAccepted, "+390612345678", 0},
+      {"+49 30 (0)1234567", kNumberAccepted, "+493001234567", 0},  // not after the country code
+      {"+4930 (0)1234567", kNumberAccepted, "+493001234567", 0},   // no country code has four digits
+      {"00 49 (0)30 1234567", kNumberAccepted, "00490301234567", 0},
+      {"+49 (00)30 1234567", kNumberAccepted, "+4900301234567", 0},
+      {"(0)30 1234567", kNumberAccepted, "0301234567", 0},
+      {"+1 (201) 555-0123", kNumberAccepted, "+12015550123", 0},
+      {"+491234567890123", kNumberAccepted, "+491234567890123", 0},
+      {"+4955501230123456789012", kNumberTooManyDigits, "", 0},
+      {"+49 (0)1234 5678 9012 34", kNumberTooManyDigits, "", 0},
+      {"+491234567890123,4567", kNumberAccepted, "+491234567890123,4567", 0},
+      {"+491234567890123;ext=4567", kNumberAccepted, "+491234567890123,4567", 0},
+      {"4955501230123456789012", kNumberAccepted, "4955501230123456789012", 0},
   };
   ExpectNumberCases(cases);
 }
@@ -160,6 +190,8 @@ TEST(PhoneNumber, HandlesTheLargestDatagramAndBinaryBytes) {
 TEST(PhoneNumber, DescribesEveryVerdict) {
   EXPECT_STREQ("", DescribeNumberVerdict(kNumberAccepted));
   const NumberVerdict rejections[] = {kNumberEmpty,    kNumberWithoutDigit, kNumberBadEscape,    kNumberBadCharacter,
-                                      kNumberLatePlus, kNumberTooLong,      kNumberBadParameter, kNumberWithoutUser};
+                                      kNumberLatePlus, kNumberTooLong,      kNumberBadParameter, kNumberWithoutUser,
+                                      kNumberTooManyDigits};
+  static_assert(sizeof rejections / sizeof rejections[0] + 1 == kNumberVerdicts, "every rejection has its phrase");
   for (NumberVerdict verdict : rejections) EXPECT_GT(strlen(DescribeNumberVerdict(verdict)), 5u) << verdict;
 }
