@@ -19,6 +19,7 @@
 #include "service/loop/dial_service_win.h"
 #include "service/number/dialing_rules.h"
 #include "service/number/phone_number.h"
+#include "service/settings/field_wording.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
 #include "service/sinks/command_template.h"
@@ -213,7 +214,7 @@ static void ShowMenu() {
   DestroyMenu(menu);  // and the submenu with it
 }
 
-static const ServiceOptions& OptionsInEffect() { return (applied ? applied : startedWith)->options; }
+static const LoadedOptions& LoadedInEffect() { return *(applied ? applied : startedWith); }
 
 // Whether the command line says how numbers go (or that it alone counts).
 static bool CommandLineDecides() {
@@ -284,7 +285,7 @@ static void OpenSettings() {
   if (HWND open = OpenSettingsWindow())
     SetForegroundWindow(open);
   else
-    RunSettingsWindow(OptionsInEffect(), settingsPath, ApplySavedSettings);
+    RunSettingsWindow(LoadedInEffect(), settingsPath, programArgc, programArgv, ApplySavedSettings);
 }
 
 static void Command(WORD command) {
@@ -474,12 +475,17 @@ static LoadedOptions* LoadCommandLineOnly() {
 
 // The options as the files and the command line give them. When a settings
 // file is at fault, the line goes into a box that offers the settings window
-// to put it right. Null when the program ends, with *exitCode.
+// to put it right, which opens with the file's good lines in its fields. Left
+// unsaved, the service runs on the good lines. Null when the program ends,
+// with *exitCode.
 static LoadedOptions* LoadOptions(int* exitCode) {
   char problem[kMaxOptionProblem + 2 * MAX_PATH];
   if (LoadedOptions* loaded = LoadServiceOptions(programArgc, programArgv, problem, sizeof problem, exitCode))
     return loaded;
-  LoadedOptions* commandLine = LoadCommandLineOnly();
+  char ignored[kMaxOptionProblem + 2 * MAX_PATH];
+  int ignoredExit = 0;
+  LoadedOptions* goodLines = LoadServiceOptions(programArgc, programArgv, ignored, sizeof ignored, &ignoredExit, true);
+  LoadedOptions* commandLine = goodLines ? goodLines : LoadCommandLineOnly();
   if (!commandLine || !FindSettingsPath()) {
     TellUtf8(problem, MB_ICONERROR);
     if (commandLine) FreeLoadedOptions(commandLine);
@@ -490,9 +496,12 @@ static LoadedOptions* LoadOptions(int* exitCode) {
   wchar_t text[2048];
   if (!MultiByteToWideChar(CP_UTF8, 0, problem, -1, text, 2048)) wcscpy(text, L"?");
   if (MessageBoxW(nullptr, text, kTitle, MB_YESNO | MB_ICONERROR | MB_SETFOREGROUND) == IDYES)
-    RunSettingsWindow(commandLine->options, settingsPath, ApplySettingsAtStart);
-  FreeLoadedOptions(commandLine);
-  return startedWith;
+    RunSettingsWindow(*commandLine, settingsPath, programArgc, programArgv, ApplySettingsAtStart);
+  if (startedWith || !goodLines) {
+    FreeLoadedOptions(commandLine);
+    return startedWith;
+  }
+  return goodLines;
 }
 
 // The first start: no settings file yet, and no request given on the command line.
@@ -518,6 +527,31 @@ static void ShowDistrustBalloon(const LoadedOptions& loaded) {
   if (!MultiByteToWideChar(CP_UTF8, 0, why, -1, wide, 512)) wide[0] = 0;
   _snwprintf(balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0],
              L"%ls. Only a file that administrators alone may change is used; your own settings apply.", wide);
+  balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
+  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
+// Lines of the user's file left out at the start: the first is said in a
+// balloon, every one in the log.
+static void ShowSettingsFaultBalloon(const LoadedOptions& loaded) {
+  for (size_t i = 0; i < loaded.userFaultCount; i++)
+    LogLine("%ls:%u: %s; the line is left out", loaded.userPath, loaded.userFaults[i].line,
+            loaded.userFaults[i].problem);
+  if (!loaded.userFaultCount) return;
+  LogLine("the notification area says: a line of the settings file is left out");
+  if (!iconShown) return;
+  const SettingsFault& fault = loaded.userFaults[0];
+  char words[kMaxOptionProblem];
+  FieldWording(fault.problem, words, sizeof words);
+  char text[512];
+  snprintf(text, sizeof text, "Line %u: %s: %s. Open Settings from this icon to put it right.", fault.line,
+           fault.text, words);
+  NOTIFYICONDATAW balloon = icon;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_WARNING;
+  wcscpy(balloon.szInfoTitle, L"teldial: a line of your settings is left out");
+  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0]))
+    balloon.szInfo[0] = 0;
   balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
@@ -569,6 +603,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   AddIcon();
   ShowState();
   ShowDistrustBalloon(*startedWith);
+  ShowSettingsFaultBalloon(*startedWith);
   HANDLE serving = CreateThread(nullptr, 0, Serve, nullptr, 0, nullptr);
   if (!serving) {
     DestroyWindow(window);

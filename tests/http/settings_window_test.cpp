@@ -11,6 +11,7 @@
 #include "http_record_win.h"
 #include "processes_win.h"
 #include "service/settings/settings_window_ids.h"
+#include "service/sinks/password_protection_win.h"
 #include "service/sinks/phone_presets.h"
 #include "service_process_win.h"
 #include "tray_process_win.h"
@@ -50,6 +51,30 @@ bool AwaitClosed(HWND window, DWORD timeoutMs) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+void WriteSettings(const std::wstring& path, const std::string& text) {
+  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+// The control that has the keyboard in the window's thread.
+HWND FocusIn(HWND window) {
+  GUITHREADINFO info = {sizeof info};
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// The tray's start with a settings file at fault: the box offers the window,
+// which opens once Yes is pressed.
+HWND OpenWindowFromTheBox(const ProgramRun& tray) {
+  HWND box = FindMessageBox(tray.processId, 20000);
+  if (!box) return nullptr;
+  SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+  return AwaitSettingsWindow(tray.processId);
+}
 }  // namespace
 
 TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
@@ -84,7 +109,7 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
   Choose(settings, kPhoneAsterisk);
   Type(settings, IDC_ADDRESS, L"127.0.0.1:18431");
   Press(settings, IDOK);
-  EXPECT_EQ(L"--phone asterisk needs --phone-endpoint (for example PJSIP/201)", ControlText(settings, IDC_PROBLEM));
+  EXPECT_EQ(L"Endpoint is missing (for example PJSIP/201)", ControlText(settings, IDC_PROBLEM));
   EXPECT_TRUE(IsWindow(settings));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folders.settings.c_str())) << "nothing written";
 
@@ -164,6 +189,69 @@ TEST(SettingsWindow, ASettingsFileAtFaultIsNamedAndPutRightInTheWindow) {
   EXPECT_TRUE(Contains(ReadWholeFile(folders.settings), "\ncountry=49")) << ReadWholeFile(folders.settings);
   PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
+}
+
+// A file with a bad value and a misspelt key among good lines (a comment and a
+// protected password among them): the window opens with the good lines in its
+// fields and names each bad line at the top, with its field focused or a way
+// to drop it. Cancel keeps the tray running on the good lines; Save writes
+// only what was put right, so every other line survives as it was.
+TEST(SettingsWindow, AFileWithBadLinesIsPutRightWithoutLosingAGoodLine) {
+  TrayFolders folders = FreshTrayFolders();
+  char protectedPassword[4096];
+  ASSERT_TRUE(ProtectPassword(L"pa ss:w0rd", protectedPassword, sizeof protectedPassword));
+  const std::string good[] = {"; the phone on my desk", "phone=yealink", "phone-address=127.0.0.1:18431",
+                              "http-user=alice", std::string("http-password-protected=") + protectedPassword,
+                              "area=5555", "outside=0", "confirm=yes"};
+  std::string text = "[dial-service]\r\n" + good[0] + "\r\n" + good[1] + "\r\n" + good[2] +
+                     "\r\ncountry=4x9\r\nphone-adress=phone.example.com\r\n";
+  for (size_t i = 3; i < sizeof good / sizeof good[0]; i++) text += good[i] + "\r\n";
+  WriteSettings(folders.settings, text);
+
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20003", &tray));
+  HWND settings = OpenWindowFromTheBox(tray);
+  ASSERT_NE(nullptr, settings);
+  EXPECT_EQ(0u, ControlText(settings, IDC_FAULT).find(L"Line 5: country=4x9: Country code: ")) <<
+      Utf8(ControlText(settings, IDC_FAULT));
+  EXPECT_EQ(GetDlgItem(settings, IDC_COUNTRY), FocusIn(settings));
+  EXPECT_EQ(L"127.0.0.1:18431", ControlText(settings, IDC_ADDRESS));
+  EXPECT_EQ(L"alice", ControlText(settings, IDC_USER));
+  EXPECT_EQ(L"5555", ControlText(settings, IDC_AREA));
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(settings, IDC_PASSWORD_CUE))) << "a password is stored";
+  Press(settings, IDCANCEL);
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window) << "Cancel leaves the tray running";
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  EXPECT_EQ(text, ReadWholeFile(folders.settings));
+  std::string log = ReadWholeFile(folders.log);
+  EXPECT_TRUE(Contains(log, "handing numbers to: http\n")) << "the good lines are in effect\n" << log;
+  EXPECT_TRUE(Contains(log, "the notification area says: a line of the settings file is left out\n")) << log;
+
+  ASSERT_TRUE(StartTray(L"--port 20003", &tray));
+  settings = OpenWindowFromTheBox(tray);
+  ASSERT_NE(nullptr, settings);
+  Type(settings, IDC_COUNTRY, L"49");
+  EXPECT_EQ(0u, ControlText(settings, IDC_FAULT).find(L"Line 6: phone-adress=phone.example.com: no such setting"))
+      << Utf8(ControlText(settings, IDC_FAULT));
+  Press(settings, IDOK);
+  EXPECT_EQ(0u, ControlText(settings, IDC_PROBLEM).find(L"Line 6 of the settings file is still at fault"))
+      << Utf8(ControlText(settings, IDC_PROBLEM));
+  EXPECT_EQ(text, ReadWholeFile(folders.settings)) << "nothing written while a line is at fault";
+  Press(settings, IDC_DROP_LINE);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(settings, IDC_FAULT)));
+  Press(settings, IDOK);
+  ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+  window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  std::string saved = ReadWholeFile(folders.settings);
+  for (const std::string& line : good) EXPECT_EQ(1u, Count(saved, "\n" + line + "\r\n")) << line << " in\n" << saved;
+  EXPECT_TRUE(Contains(saved, "\ncountry=49\r\n")) << saved;
+  EXPECT_FALSE(Contains(saved, "4x9") || Contains(saved, "phone-adress")) << saved;
 }
 
 // A request that left without an answer is not called a failure: the tray
