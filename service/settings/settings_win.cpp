@@ -318,6 +318,35 @@ static bool LeaveOutMergeFault(LoadedOptions* loaded, const char* problem) {
   return LeaveOutUserLine(loaded, line, problem + length + 1 + skipped);
 }
 
+static bool StartsWith16(const char16_t* text, const char* start) {
+  for (; *start; text++, start++)
+    if (*text != char16_t(*start)) return false;
+  return true;
+}
+
+// The options without the machine's phone lines, for a user who has not given
+// the password its phone asks for yet; false when they are at fault too.
+static bool ParseWithoutMachinePhone(LoadedOptions* loaded) {
+  const MergedOptions& merged = loaded->merged;
+  const char16_t** argv = static_cast<const char16_t**>(calloc(size_t(merged.argc) + 1, sizeof(char16_t*)));
+  if (!argv) return false;
+  int argc = 0;
+  for (int i = 0; i < merged.argc; i++) {
+    bool machinePhone = false;
+    if (i > 0 && merged.origins[i].path == Text16(loaded->machinePath))
+      for (size_t e = 0; e < loaded->machine.count; e++)
+        if (loaded->machine.entries[e].line == merged.origins[i].line)
+          machinePhone = StartsWith16(loaded->machine.entries[e].key, "phone") ||
+                         StartsWith16(loaded->machine.entries[e].key, "http-");
+    if (!machinePhone) argv[argc++] = merged.argv[i];
+  }
+  char fault[kMaxOptionProblem];
+  loaded->options = ServiceOptions{};
+  bool parsed = ParseServiceOptions(argc, argv, &loaded->options, fault);
+  free(argv);
+  return parsed;
+}
+
 // A line of the machine's file that the option parser refuses is left out
 // and the rest parsed again, and so is one of the user's when keepGoodLines;
 // a fault anywhere else is the settings' problem.
@@ -337,6 +366,12 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
     if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex))
       return true;
     const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
+    if (origin && origin->path == Text16(loaded->machinePath) && strstr(fault, "needs a password") &&
+        ParseWithoutMachinePhone(loaded)) {
+      loaded->passwordMissing = true;
+      AddNote(loaded, "the phone the machine's settings name asks for a password, which this user has not given yet");
+      return true;
+    }
     char shown[3 * kMaxSettingsPath];
     if (origin && origin->path) Utf8Path(reinterpret_cast<const wchar_t*>(origin->path), shown, sizeof shown);
     size_t dropped = loaded->machine.count;

@@ -48,6 +48,10 @@ struct LoadedOptions {
   // With keepGoodLines, the lines of the user's file left out, in order.
   SettingsFault userFaults[kMaxSettingsFaults];
   size_t userFaultCount;
+  // The machine's file names a phone that asks for a password and this user
+  // has none: the options hold no phone until one is given, while machine
+  // keeps the phone's lines, which the settings window shows.
+  bool passwordMissing;
 };
 
 // Null with the one-line problem (UTF-8, prefixed "FILE:LINE: " when a line

@@ -362,6 +362,18 @@ static void FillForm(HWND window) {
   for (const KeyedControl& c : kKeyedControls) {
     if (!MachineSets(c.key)) continue;
     anyLocked = true;
+    // What the machine's file sets is shown as it says, also while the
+    // options leave its phone out for want of a password.
+    const char16_t* value = nullptr;
+    for (size_t i = 0; i < loaded->machine.count; i++)
+      if (SameText(loaded->machine.entries[i].key, c.key)) value = loaded->machine.entries[i].value;
+    if (c.control == IDC_KIND)
+      SendMessageW(kinds, CB_SETCURSEL, WPARAM(PhoneKindOfName(value)), 0);
+    else if (c.edit)
+      SetDlgItemTextW(window, c.control, Wide(value));
+    else
+      CheckDlgButton(window, c.control, value[0] == u'y' || value[0] == u't' || value[0] == u'1' ? BST_CHECKED
+                                                                                                 : BST_UNCHECKED);
     if (c.edit)
       SendDlgItemMessageW(window, c.control, EM_SETREADONLY, TRUE, 0);
     else
@@ -492,7 +504,7 @@ static void StartTestCall(HWND window) {
 }
 
 // Writes what the user changed in the form, and what no file or the command
-// line gave before (the form's own choice, such as confirm at the first
+// line gave before (the form's own choice, such as confirm=yes at the first
 // Save); every other line of the file stays as it is. False with the problem
 // in the window's words.
 static bool WriteForm(Form* form, char* problem, size_t size) {
@@ -502,7 +514,8 @@ static bool WriteForm(Form* form, char* problem, size_t size) {
     FormSetting& setting = form->settings[i];
     if (setting.use == kOnCommandLineOnly) continue;
     bool changed = !SameValues(openedForm, form, setting.key);
-    if (!changed && (GivenAnywhere(setting.key) || !setting.value)) continue;
+    bool saysNothing = !setting.value || (setting.flag && setting.value[0] == u'n');
+    if (!changed && (GivenAnywhere(setting.key) || saysNothing)) continue;
     changes[count++] = {setting.key, setting.value ? &setting.value : nullptr, setting.value ? size_t(1) : 0};
   }
   unsigned dropped[kMaxSettingsFaults];

@@ -285,7 +285,8 @@ static void OpenSettings() {
   if (HWND open = OpenSettingsWindow())
     SetForegroundWindow(open);
   else
-    RunSettingsWindow(LoadedInEffect(), settingsPath, programArgc, programArgv, ApplySavedSettings);
+    RunSettingsWindow(LoadedInEffect(), settingsPath, programArgc, programArgv, ApplySavedSettings,
+                      LoadedInEffect().passwordMissing ? "Password: the phone asks for one" : nullptr);
 }
 
 static void Command(WORD command) {
@@ -610,7 +611,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
     EndService(0);
     return 1;
   }
-  if (firstStart) PostMessageW(window, kOpenSettingsMessage, 0, 0);
+  // After a roll-out, the user's first start asks for what the phone needs.
+  if (firstStart || startedWith->passwordMissing) PostMessageW(window, kOpenSettingsMessage, 0, 0);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
