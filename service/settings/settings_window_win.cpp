@@ -194,12 +194,23 @@ static PhoneKind ChosenKind(HWND window, bool* ownRequest) {
 
 static size_t Length(const char16_t* text) { return wcslen(Wide(text)); }
 
-// The request given elsewhere (--http or --exec), on the command line as it is in effect.
-static void SetOwnRequest(Form* form) {
+// The phone's keys, which a request of one's own replaces.
+static const char16_t* const kPhoneKeys[] = {u"phone", u"phone-address", u"phone-https", u"phone-line",
+                                             u"phone-account", u"phone-endpoint", u"phone-context"};
+
+// Other phone or PBX: the URL typed in, or the --exec in effect when none is;
+// the rest of a request given elsewhere (method, body, headers) goes with it.
+static void SetOwnRequest(Form* form, HWND window) {
   const SinkOptions& sink = current->sink;
-  if (sink.command) Set(form, u"exec", sink.command, kOnCommandLineOnly);
-  if (!sink.http.url) return;
-  Set(form, u"http", sink.http.url, kOnCommandLineOnly);
+  for (const char16_t* key : kPhoneKeys) Set(form, key, nullptr, kInFileOnly);
+  const char16_t* url = ControlText(form, window, IDC_URL);
+  if (url) {
+    Set(form, u"http", url);
+    Set(form, u"exec", nullptr, kInFileOnly);
+  } else if (sink.command) {
+    Set(form, u"exec", sink.command, kOnCommandLineOnly);
+  }
+  if (!url || !sink.http.url) return;
   if (sink.http.post) Set(form, u"http-method", u"POST", kOnCommandLineOnly);
   if (sink.http.body) Set(form, u"http-body", sink.http.body, kOnCommandLineOnly);
   for (size_t i = 0; i < sink.http.headerCount; i++)
@@ -266,7 +277,7 @@ static void CollectForm(HWND window, Form* form, const char16_t* protectedPasswo
   bool ownRequest = false;
   PhoneKind kind = ChosenKind(window, &ownRequest);
   if (ownRequest)
-    SetOwnRequest(form);
+    SetOwnRequest(form, window);
   else
     SetPhone(form, window, kind);
   if (ownRequest || kind != kPhoneNone)
@@ -281,6 +292,21 @@ static void CollectForm(HWND window, Form* form, const char16_t* protectedPasswo
 // false with the one-line problem, in the window's words.
 static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword, char* problem, size_t size) {
   CollectForm(window, form, protectedPassword);
+  bool ownRequest = false;
+  PhoneKind kind = ChosenKind(window, &ownRequest);
+  bool anyRequest = false;
+  for (size_t i = 0; i < form->settingCount; i++)
+    anyRequest = anyRequest || ((SameText(form->settings[i].key, u"http") || SameText(form->settings[i].key, u"exec")) &&
+                                form->settings[i].value);
+  if (ownRequest && !anyRequest) {
+    snprintf(problem, size, "URL is missing: the phone's or PBX's web address, with {number} where the number goes");
+    return false;
+  }
+  // At the first start nothing is set up yet: "none" would leave every click unanswered.
+  if (!ownRequest && kind == kPhoneNone && !loaded->userPath[0] && !loaded->machinePath[0]) {
+    snprintf(problem, size, "Kind: choose your phone, or Other phone or PBX (URL)");
+    return false;
+  }
   int argc = 0;
   form->argv[argc++] = u"dial-service-tray";
   for (size_t i = 0; i < form->settingCount; i++) {
@@ -322,6 +348,10 @@ static void ShowFieldsOfKind(HWND window) {
     ShowWindow(GetDlgItem(window, c.label), fields & c.field ? SW_SHOW : SW_HIDE);
     ShowWindow(GetDlgItem(window, c.control), fields & c.field ? SW_SHOW : SW_HIDE);
   }
+  static const int addressControls[] = {IDC_ADDRESS_LABEL, IDC_ADDRESS, IDC_HTTPS};
+  static const int urlControls[] = {IDC_URL_LABEL, IDC_URL, IDC_URL_CHECK};
+  for (int control : addressControls) ShowWindow(GetDlgItem(window, control), ownRequest ? SW_HIDE : SW_SHOW);
+  for (int control : urlControls) ShowWindow(GetDlgItem(window, control), ownRequest ? SW_SHOW : SW_HIDE);
   static const int phoneControls[] = {IDC_ADDRESS, IDC_HTTPS};
   static const int requestControls[] = {IDC_USER, IDC_PASSWORD, IDC_INSECURE, IDC_TEST_NUMBER, IDC_TEST_CALL};
   for (int control : phoneControls) EnableWindow(GetDlgItem(window, control), phone && !IsLocked(control));
@@ -329,23 +359,40 @@ static void ShowFieldsOfKind(HWND window) {
   if (testing) EnableWindow(GetDlgItem(window, IDC_TEST_CALL), FALSE);
 }
 
+// The URL of Other phone or PBX as it is typed: "OK", or what is wrong with it.
+static void CheckTypedUrl(HWND window) {
+  wchar_t url[2048];
+  GetDlgItemTextW(window, IDC_URL, url, 2048);
+  const char16_t* argv[] = {u"dial-service-tray", u"--http", reinterpret_cast<const char16_t*>(url)};
+  ServiceOptions* options = static_cast<ServiceOptions*>(calloc(1, sizeof(ServiceOptions)));
+  char parsed[kMaxOptionProblem], words[kMaxOptionProblem] = "OK";
+  if (!url[0])
+    words[0] = 0;
+  else if (!options || !ParseServiceOptions(3, argv, options, parsed))
+    FieldWording(options ? parsed : "out of memory", words, sizeof words);
+  free(options);
+  ShowLine(window, IDC_URL_CHECK, words);
+}
+
+// The list's names, as the makers write them, in the order of the kinds.
+static const wchar_t* const kKindNames[] = {L"Yealink", L"snom",          L"Grandstream", L"Poly",
+                                            L"FRITZ!Box", L"Asterisk (ARI)", L"baresip"};
+
 static void FillForm(HWND window) {
   HWND kinds = GetDlgItem(window, IDC_KIND);
   const PhoneOptions& phone = current->phone;
   bool ownRequest = phone.kind == kPhoneNone && (current->sink.command || current->sink.http.url);
-  LRESULT first = SendMessageW(
-      kinds, CB_ADDSTRING, 0,
-      reinterpret_cast<LPARAM>(ownRequest ? L"custom (command line)" : L"none: numbers are only logged"));
-  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(first), ownRequest ? kCustomItem : LPARAM(kPhoneNone));
-  // The kinds in their order, so that an item's place is its kind.
+  // The kinds in their order, so that an item's place is its kind; Other last.
+  LRESULT item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"none: numbers are only logged"));
+  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(item), kPhoneNone);
   for (int kind = kPhoneYealink; kind <= kPhoneBaresip; kind++) {
-    wchar_t name[32];
-    _snwprintf(name, 32, L"%hs", PhoneKindName(PhoneKind(kind)));
-    name[31] = 0;
-    LRESULT item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kKindNames[kind - kPhoneYealink]));
     SendMessageW(kinds, CB_SETITEMDATA, WPARAM(item), kind);
   }
-  SendMessageW(kinds, CB_SETCURSEL, WPARAM(phone.kind), 0);
+  LRESULT other = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Other phone or PBX (URL)"));
+  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(other), kCustomItem);
+  SendMessageW(kinds, CB_SETCURSEL, ownRequest ? WPARAM(other) : WPARAM(phone.kind), 0);
+  if (ownRequest) SetText(window, IDC_URL, current->sink.http.url);
   SetText(window, IDC_ADDRESS, phone.address);
   CheckDlgButton(window, IDC_HTTPS, phone.https ? BST_CHECKED : BST_UNCHECKED);
   SetText(window, IDC_LINE, phone.line);
@@ -560,6 +607,11 @@ static void Save(HWND window) {
   else if (ReadForm(window, form, protectedPassword, problem, sizeof problem) &&
            WriteForm(form, problem, sizeof problem))
     saved = applySettings(problem, sizeof problem);
+  if (!saved && problem[0]) {
+    char words[kMaxOutcome];
+    FieldWording(problem, words, sizeof words);
+    snprintf(problem, sizeof problem, "%s", words);
+  }
   SecureZeroMemory(form, sizeof *form);
   free(form);
   if (saved)
@@ -592,6 +644,9 @@ static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wPar
           return TRUE;
         case IDC_TEST_CALL:
           StartTestCall(window);
+          return TRUE;
+        case IDC_URL:
+          if (HIWORD(wParam) == EN_CHANGE) CheckTypedUrl(window);
           return TRUE;
         case IDC_DROP_LINE:
           if (int shown = ShownFault(window); shown >= 0) droppedFaults[shown] = true;

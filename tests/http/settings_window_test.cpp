@@ -107,13 +107,50 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
     EXPECT_EQ(k.shown, shown) << PhoneKindName(k.kind);
   }
 
-  // A combination the options refuse is said in the window, which stays open.
-  Choose(settings, kPhoneAsterisk);
-  Type(settings, IDC_ADDRESS, L"127.0.0.1:18431");
-  Press(settings, IDOK);
-  EXPECT_EQ(L"Endpoint is missing (for example PJSIP/201)", ControlText(settings, IDC_PROBLEM));
+  // The list names the phones as their makers do.
+  wchar_t name[64] = {};
+  SendDlgItemMessageW(settings, IDC_KIND, CB_GETLBTEXT, kPhoneFritzbox, reinterpret_cast<LPARAM>(name));
+  EXPECT_STREQ(L"FRITZ!Box", name);
+  const WPARAM other = kPhoneBaresip + 1;
+  SendDlgItemMessageW(settings, IDC_KIND, CB_GETLBTEXT, other, reinterpret_cast<LPARAM>(name));
+  EXPECT_STREQ(L"Other phone or PBX (URL)", name);
+
+  // What the options refuse is said in the window, in the words of its
+  // fields, and the window stays open; Other's URL is checked as it is typed.
+  struct Refused {
+    WPARAM kind;
+    const wchar_t* address;  // or Other's URL
+    const wchar_t* user;
+    const wchar_t* area;
+    const wchar_t* said;
+  };
+  const Refused refused[] = {
+      {kPhoneNone, L"", L"", L"", L"Kind: choose your phone, or Other phone or PBX (URL)"},
+      {kPhoneAsterisk, L"127.0.0.1:18431", L"", L"", L"Endpoint is missing (for example PJSIP/201)"},
+      {kPhoneYealink, L"", L"", L"", L"Address is missing"},
+      {kPhoneGrandstream, L"127.0.0.1:18431", L"", L"", L"Password: the phone asks for one"},
+      {kPhoneYealink, L"127.0.0.1:18431", L"alice", L"", L"Password: the user name goes with a password"},
+      {kPhoneYealink, L"127.0.0.1:18431", L"", L"05555", L"Area code: digits only, without the leading 0"},
+      {other, L"http://127.0.0.1:18431/dial", L"", L"", L"URL: {number} is missing, where the number goes"},
+  };
+  Type(settings, IDC_COUNTRY, L"49");
+  for (const Refused& r : refused) {
+    SendDlgItemMessageW(settings, IDC_KIND, CB_SETCURSEL, r.kind, 0);
+    SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDC_KIND, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(settings, IDC_KIND)));
+    Type(settings, r.kind == other ? IDC_URL : IDC_ADDRESS, r.address);
+    Type(settings, IDC_USER, r.user);
+    Type(settings, IDC_AREA, r.area);
+    Press(settings, IDOK);
+    EXPECT_EQ(r.said, ControlText(settings, IDC_PROBLEM)) << r.kind;
+    if (r.kind == other) EXPECT_EQ(r.said, ControlText(settings, IDC_URL_CHECK));
+  }
+  Type(settings, IDC_URL, L"http://127.0.0.1:18431/dial?n={number}");
+  EXPECT_EQ(L"OK", ControlText(settings, IDC_URL_CHECK));
   EXPECT_TRUE(IsWindow(settings));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folders.settings.c_str())) << "nothing written";
+  Type(settings, IDC_COUNTRY, L"");
+  Type(settings, IDC_ADDRESS, L"127.0.0.1:18431");
 
   Record record;
   Choose(settings, kPhoneYealink);
@@ -202,7 +239,7 @@ TEST(SettingsWindow, AFileWithBadLinesIsPutRightWithoutLosingAGoodLine) {
   TrayFolders folders = FreshTrayFolders();
   char protectedPassword[4096];
   ASSERT_TRUE(ProtectPassword(L"pa ss:w0rd", protectedPassword, sizeof protectedPassword));
-  const std::string good[] = {"; the phone on my desk", "phone=yealink", "phone-address=127.0.0.1:18431",
+  const std::string good[] = {"; the phone on my desk", "phone=Yealink", "phone-address=127.0.0.1:18431",
                               "http-user=alice", std::string("http-password-protected=") + protectedPassword,
                               "area=5555", "outside=0", "confirm=yes"};
   std::string text = "[dial-service]\r\n" + good[0] + "\r\n" + good[1] + "\r\n" + good[2] +
