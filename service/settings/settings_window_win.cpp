@@ -628,9 +628,9 @@ static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wPar
       ShowFault(window);
       CollectForm(window, openedForm, nullptr);
       formOpened = true;
+      // The focus Windows chose came before the line at the top was hidden.
       int field = FieldToPutRight(window);
-      if (!field) return TRUE;
-      SetFocus(GetDlgItem(window, field));
+      SetFocus(field ? GetDlgItem(window, field) : GetNextDlgTabItem(window, nullptr, FALSE));
       return FALSE;
     }
     case WM_COMMAND:

@@ -87,6 +87,7 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
   HWND settings = AwaitSettingsWindow(tray.processId);
   ASSERT_NE(nullptr, settings) << "no settings file and no request given: the window opens by itself";
   EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_CONFIRM)) << "the first settings ask before each call";
+  EXPECT_EQ(GetDlgItem(settings, IDC_KIND), FocusIn(settings)) << "the phone is chosen first";
 
   // Each kind shows the fields it uses, and only those.
   struct Shown {
