@@ -366,8 +366,10 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
     if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex))
       return true;
     const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
-    if (origin && origin->path == Text16(loaded->machinePath) && strstr(fault, "needs a password") &&
-        ParseWithoutMachinePhone(loaded)) {
+    // The phone asks for a password (its kind always does, or the machine's
+    // file gives it a user name) and this user has given none yet.
+    bool wantsPassword = strstr(fault, "needs a password") || strstr(fault, "--http-user needs --http-password");
+    if (origin && origin->path == Text16(loaded->machinePath) && wantsPassword && ParseWithoutMachinePhone(loaded)) {
       loaded->passwordMissing = true;
       AddNote(loaded, "the phone the machine's settings name asks for a password, which this user has not given yet");
       return true;

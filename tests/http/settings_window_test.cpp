@@ -294,57 +294,71 @@ TEST(SettingsWindow, AFileWithBadLinesIsPutRightWithoutLosingAGoodLine) {
   EXPECT_FALSE(Contains(saved, "4x9") || Contains(saved, "phone-adress")) << saved;
 }
 
-// An administrator's roll-out names a phone that asks for a password: the
-// user's first start opens the window with the administrator's fields filled
-// in and locked, asking for the password, and Save writes only that.
+// An administrator's roll-out names a phone that asks for a password (by its
+// kind, or by the user name the roll-out gives): the user's first start opens
+// the window with the administrator's fields filled in and locked, asking for
+// the password, and Save writes only that.
 TEST(SettingsWindow, AfterARollOutTheFirstStartAsksForThePasswordWithTheFieldsLocked) {
-  TrayFolders folders = FreshTrayFolders();
+  struct RollOut {
+    std::string text;
+    std::vector<int> locked;
+  };
+  const RollOut rollOuts[] = {
+      {"[dial-service]\nphone=asterisk\nphone-address=127.0.0.1:18431\nphone-endpoint=PJSIP/201\n",
+       {IDC_ADDRESS, IDC_ENDPOINT}},
+      {"[dial-service]\nphone=snom\nphone-address=127.0.0.1:18431\nhttp-user=alice\n", {IDC_ADDRESS, IDC_USER}},
+  };
   wchar_t programData[MAX_PATH] = {};
   GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH);
-  std::wstring folder = FreshTempFolder(L"programdata");
-  std::wstring machineFile = folder + L"\\teldial\\dial-service.ini";
-  WriteSettings(machineFile, "[dial-service]\nphone=asterisk\nphone-address=127.0.0.1:18431\n"
-                             "phone-endpoint=PJSIP/201\nhttp-user=alice\n");
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  EXPECT_EQ(DWORD(ERROR_SUCCESS), SetNamedSecurityInfoW(&machineFile[0], SE_FILE_OBJECT,
-                                                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                                        nullptr, nullptr, dacl, nullptr));
-  LocalFree(descriptor);
+  for (const RollOut& r : rollOuts) {
+    SCOPED_TRACE(r.text);
+    TrayFolders folders = FreshTrayFolders();
+    std::wstring folder = FreshTempFolder(L"programdata");
+    std::wstring machineFile = folder + L"\\teldial\\dial-service.ini";
+    WriteSettings(machineFile, r.text);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    EXPECT_EQ(DWORD(ERROR_SUCCESS),
+              SetNamedSecurityInfoW(&machineFile[0], SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr));
+    LocalFree(descriptor);
 
-  ProgramRun tray;
-  EndedAtExit guard = {&tray};
-  SetEnvironmentVariableW(L"ProgramData", folder.c_str());
-  bool started = StartTray(L"--port 20004", &tray);
-  SetEnvironmentVariableW(L"ProgramData", programData);
-  ASSERT_TRUE(started);
-  HWND settings = AwaitSettingsWindow(tray.processId);
-  ASSERT_NE(nullptr, settings) << ReadWholeFile(folders.log);
-  EXPECT_EQ(L"Password: the phone asks for one", ControlText(settings, IDC_FAULT));
-  EXPECT_EQ(GetDlgItem(settings, IDC_PASSWORD), FocusIn(settings));
-  for (int field : {IDC_ADDRESS, IDC_ENDPOINT, IDC_USER})
-    EXPECT_TRUE(GetWindowLongW(GetDlgItem(settings, field), GWL_STYLE) & ES_READONLY) << field;
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_KIND)));
-  EXPECT_EQ(L"127.0.0.1:18431", ControlText(settings, IDC_ADDRESS));
-  EXPECT_EQ(L"PJSIP/201", ControlText(settings, IDC_ENDPOINT));
-  EXPECT_TRUE(IsWindowVisible(GetDlgItem(settings, IDC_LOCKED_NOTE)));
-  EXPECT_FALSE(IsWindowVisible(GetDlgItem(settings, IDC_PASSWORD_CUE))) << "no password is stored";
-  EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_CONFIRM));
-  Type(settings, IDC_PASSWORD, L"pa ss:w0rd");
-  Press(settings, IDOK);
-  ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
-  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 5000);
-  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
-  EXPECT_EQ(0, WaitForExit(&tray, 20000));
-  std::string saved = ReadWholeFile(folders.settings);
-  EXPECT_TRUE(Contains(saved, "\nhttp-password-protected=")) << saved;
-  for (const char* key : {"phone=", "phone-address", "http-user", "confirm=no"}) EXPECT_FALSE(Contains(saved, key)) << saved;
-  EXPECT_TRUE(Contains(ReadWholeFile(folders.log), "settings saved, handing numbers to: http\n"))
-      << ReadWholeFile(folders.log);
+    ProgramRun tray;
+    EndedAtExit guard = {&tray};
+    SetEnvironmentVariableW(L"ProgramData", folder.c_str());
+    bool started = StartTray(L"--port 20004", &tray);
+    SetEnvironmentVariableW(L"ProgramData", programData);
+    ASSERT_TRUE(started);
+    HWND settings = AwaitSettingsWindow(tray.processId);
+    ASSERT_NE(nullptr, settings) << ReadWholeFile(folders.log);
+    EXPECT_EQ(L"Password: the phone asks for one", ControlText(settings, IDC_FAULT));
+    EXPECT_EQ(GetDlgItem(settings, IDC_PASSWORD), FocusIn(settings));
+    for (int field : r.locked)
+      EXPECT_TRUE(GetWindowLongW(GetDlgItem(settings, field), GWL_STYLE) & ES_READONLY) << field;
+    EXPECT_FALSE(GetWindowLongW(GetDlgItem(settings, IDC_PASSWORD), GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_KIND)));
+    EXPECT_EQ(L"127.0.0.1:18431", ControlText(settings, IDC_ADDRESS));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(settings, IDC_LOCKED_NOTE)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(settings, IDC_PASSWORD_CUE))) << "no password is stored";
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_CONFIRM));
+    Type(settings, IDC_PASSWORD, L"pa ss:w0rd");
+    if (!(GetWindowLongW(GetDlgItem(settings, IDC_USER), GWL_STYLE) & ES_READONLY)) Type(settings, IDC_USER, L"alice");
+    Press(settings, IDOK);
+    ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+    HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 5000);
+    PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+    EXPECT_EQ(0, WaitForExit(&tray, 20000));
+    std::string saved = ReadWholeFile(folders.settings);
+    EXPECT_TRUE(Contains(saved, "\nhttp-password-protected=")) << saved;
+    for (const char* key : {"phone=", "phone-address", "confirm=no"}) EXPECT_FALSE(Contains(saved, key)) << saved;
+    EXPECT_TRUE(Contains(ReadWholeFile(folders.log), "settings saved, handing numbers to: http\n"))
+        << ReadWholeFile(folders.log);
+  }
 }
 
 // A request that left without an answer is not called a failure: the tray
