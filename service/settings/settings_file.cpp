@@ -609,3 +609,23 @@ char* UpdateSettingsText(const char* utf8, size_t length, const SettingsChange* 
   *outLength = used;
   return out;
 }
+
+char* DropSettingsLines(const char* utf8, size_t length, const unsigned* lines, size_t count, size_t* outLength) {
+  char* out = static_cast<char*>(malloc(length + 1));
+  if (!out) return nullptr;
+  size_t start = HasBom(utf8, length) ? 3 : 0;
+  memcpy(out, utf8, start);
+  size_t used = start;
+  LineReader reader = {utf8, length, start};
+  TextLine line;
+  for (unsigned number = 1; reader.Next(&line); number++) {
+    bool dropped = false;
+    for (size_t i = 0; i < count; i++) dropped = dropped || lines[i] == number;
+    if (dropped) continue;
+    memcpy(out + used, utf8 + line.begin, line.next - line.begin);
+    used += line.next - line.begin;
+  }
+  out[used] = 0;
+  *outLength = used;
+  return out;
+}

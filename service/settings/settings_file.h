@@ -86,3 +86,8 @@ struct SettingsChange {
 };
 char* UpdateSettingsText(const char* utf8, size_t length, const SettingsChange* changes, size_t count,
                          size_t* outLength);
+
+// The text without the given lines (counted from 1, as ReadSettingsText
+// counts them), every other line kept as it is. Malloc'd, with *outLength
+// set; null when memory ran out.
+char* DropSettingsLines(const char* utf8, size_t length, const unsigned* lines, size_t count, size_t* outLength);

@@ -160,9 +160,49 @@ static void ReadMachineLayer(LoadedOptions* loaded) {
   if (!read) path[0] = 0;
 }
 
+static void AddUserFault(LoadedOptions* loaded, unsigned line, const char16_t* key, const char* text,
+                         const char* problem) {
+  if (loaded->userFaultCount == kMaxSettingsFaults) return;
+  SettingsFault& fault = loaded->userFaults[loaded->userFaultCount++];
+  fault.line = line;
+  size_t length = key ? wcslen(reinterpret_cast<const wchar_t*>(key)) : 0;
+  if (length >= sizeof fault.key / sizeof fault.key[0]) length = 0;
+  memcpy(fault.key, key, length * sizeof(char16_t));
+  fault.key[length] = 0;
+  snprintf(fault.text, sizeof fault.text, "%s", text);
+  snprintf(fault.problem, sizeof fault.problem, "%s", problem);
+}
+
+namespace {
+struct UserText {
+  LoadedOptions* loaded;
+  const char* text;
+  size_t length;
+};
+}  // namespace
+
+// A line the settings file's reader leaves out, noted with the line as written.
+static void NoteBadUserLine(void* context, unsigned line, const char* problem) {
+  UserText* user = static_cast<UserText*>(context);
+  const char* at = user->text;
+  const char* end = user->text + user->length;
+  for (unsigned number = 1; number < line && at < end; number++) {
+    const char* next = static_cast<const char*>(memchr(at, '\n', size_t(end - at)));
+    at = next ? next + 1 : end;
+  }
+  char written[160];
+  size_t length = 0;
+  for (; at + length < end && at[length] != '\n' && at[length] != '\r' && length + 1 < sizeof written; length++)
+    written[length] = at[length] >= 0x20 || at[length] < 0 ? at[length] : '?';
+  written[length] = 0;
+  AddUserFault(user->loaded, line, nullptr, written, problem);
+}
+
 // Reads one layer's file into *file; a missing file leaves path "" (when
 // optional) and is no error. ReadSettingsText's "line N: ..." becomes "PATH:N: ...".
-static bool ReadLayer(wchar_t* path, bool optional, SettingsFile* file, char* problem, size_t size, int* exitCode) {
+// With keepGoodLinesIn, lines at fault are noted there and left out.
+static bool ReadLayer(wchar_t* path, bool optional, SettingsFile* file, char* problem, size_t size, int* exitCode,
+                      LoadedOptions* keepGoodLinesIn = nullptr) {
   char* text = nullptr;
   DWORD length = 0;
   char shown[3 * kMaxSettingsPath];
@@ -179,7 +219,10 @@ static bool ReadLayer(wchar_t* path, bool optional, SettingsFile* file, char* pr
     return false;
   }
   char fault[kMaxOptionProblem];
-  bool parsed = ReadSettingsText(text, length, file, fault, sizeof fault);
+  UserText user = {keepGoodLinesIn, text, length};
+  bool parsed = keepGoodLinesIn ? ReadSettingsTextLeniently(text, length, file, NoteBadUserLine, &user)
+                                : ReadSettingsText(text, length, file, fault, sizeof fault);
+  if (!parsed && keepGoodLinesIn) snprintf(fault, sizeof fault, "no memory for the settings");
   free(text);
   if (parsed) return true;
   unsigned line = 0;
@@ -202,7 +245,8 @@ static void FindUserLayer(int argc, const wchar_t* const* argv, const wchar_t** 
 }
 
 static bool ReadLayers(LoadedOptions* loaded, int argc, const wchar_t* const* argv, char* problem, size_t size,
-                       int* exitCode) {
+                       int* exitCode, bool keepGoodLines) {
+  LoadedOptions* keepGoodLinesIn = keepGoodLines ? loaded : nullptr;
   const wchar_t* settingsFile = nullptr;
   bool noSettings = false;
   FindUserLayer(argc, argv, &settingsFile, &noSettings);
@@ -215,28 +259,123 @@ static bool ReadLayers(LoadedOptions* loaded, int argc, const wchar_t* const* ar
       return false;
     }
     wcscpy(loaded->userPath, settingsFile);
-    return ReadLayer(loaded->userPath, false, &loaded->user, problem, size, exitCode);
+    return ReadLayer(loaded->userPath, false, &loaded->user, problem, size, exitCode, keepGoodLinesIn);
   }
   return !UserSettingsPath(loaded->userPath, kMaxSettingsPath) ||
-         ReadLayer(loaded->userPath, true, &loaded->user, problem, size, exitCode);
+         ReadLayer(loaded->userPath, true, &loaded->user, problem, size, exitCode, keepGoodLinesIn);
+}
+
+// Leaves out the user's entry on that line, noting it; false when there is
+// none or no room to note it.
+static bool LeaveOutUserLine(LoadedOptions* loaded, unsigned line, const char* problem, bool dependent = false) {
+  if (loaded->userFaultCount == kMaxSettingsFaults) return false;
+  for (size_t i = 0; i < loaded->user.count; i++) {
+    const SettingsEntry& entry = loaded->user.entries[i];
+    if (entry.line != line) continue;
+    char written[160];
+    int length = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(entry.key), -1, written,
+                                     sizeof written - 2, nullptr, nullptr);
+    if (length <= 0) length = 1;
+    written[length - 1] = '=';
+    if (!WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(entry.value), -1, written + length,
+                             int(sizeof written) - length, nullptr, nullptr))
+      written[length] = 0;
+    AddUserFault(loaded, line, entry.key, written, problem);
+    loaded->userFaults[loaded->userFaultCount - 1].dependent = dependent;
+    DropSettingsEntry(&loaded->user, i);
+    return true;
+  }
+  return false;
+}
+
+// A problem of options together ("--area needs --country") once a line is
+// left out: the first option it names that the user's file gives is left out too.
+static bool LeaveOutDependentLine(LoadedOptions* loaded, const char* problem) {
+  if (!loaded->userFaultCount) return false;
+  for (const char* at = strstr(problem, "--"); at; at = strstr(at + 2, "--")) {
+    size_t length = 0;
+    while ((at[2 + length] >= 'a' && at[2 + length] <= 'z') || at[2 + length] == '-') length++;
+    for (size_t i = 0; i < loaded->user.count; i++) {
+      const char16_t* key = loaded->user.entries[i].key;
+      size_t k = 0;
+      while (k < length && key[k] == char16_t(at[2 + k])) k++;
+      if (k == length && !key[k]) return LeaveOutUserLine(loaded, loaded->user.entries[i].line, problem, true);
+    }
+  }
+  return false;
+}
+
+// MergeOptionLayers names a line of the user's file "PATH:LINE: ..."; that
+// line is left out.
+static bool LeaveOutMergeFault(LoadedOptions* loaded, const char* problem) {
+  char shown[3 * kMaxSettingsPath];
+  Utf8Path(loaded->userPath, shown, sizeof shown);
+  size_t length = strlen(shown);
+  unsigned line = 0;
+  int skipped = 0;
+  if (!loaded->userPath[0] || strncmp(problem, shown, length) != 0 || problem[length] != ':' ||
+      sscanf(problem + length + 1, "%u: %n", &line, &skipped) != 1 || skipped <= 0)
+    return false;
+  return LeaveOutUserLine(loaded, line, problem + length + 1 + skipped);
+}
+
+static bool StartsWith16(const char16_t* text, const char* start) {
+  for (; *start; text++, start++)
+    if (*text != char16_t(*start)) return false;
+  return true;
+}
+
+// The options without the machine's phone lines, for a user who has not given
+// the password its phone asks for yet; false when they are at fault too.
+static bool ParseWithoutMachinePhone(LoadedOptions* loaded) {
+  const MergedOptions& merged = loaded->merged;
+  const char16_t** argv = static_cast<const char16_t**>(calloc(size_t(merged.argc) + 1, sizeof(char16_t*)));
+  if (!argv) return false;
+  int argc = 0;
+  for (int i = 0; i < merged.argc; i++) {
+    bool machinePhone = false;
+    if (i > 0 && merged.origins[i].path == Text16(loaded->machinePath))
+      for (size_t e = 0; e < loaded->machine.count; e++)
+        if (loaded->machine.entries[e].line == merged.origins[i].line)
+          machinePhone = StartsWith16(loaded->machine.entries[e].key, "phone") ||
+                         StartsWith16(loaded->machine.entries[e].key, "http-");
+    if (!machinePhone) argv[argc++] = merged.argv[i];
+  }
+  char fault[kMaxOptionProblem];
+  loaded->options = ServiceOptions{};
+  bool parsed = ParseServiceOptions(argc, argv, &loaded->options, fault, nullptr, &loaded->names);
+  free(argv);
+  return parsed;
 }
 
 // A line of the machine's file that the option parser refuses is left out
-// and the rest parsed again; a fault anywhere else is the settings' problem.
-static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* argv, char* problem, size_t size) {
+// and the rest parsed again, and so is one of the user's when keepGoodLines;
+// a fault anywhere else is the settings' problem.
+static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* argv, char* problem, size_t size,
+                        bool keepGoodLines = false) {
   for (;;) {
     const SettingsFile* machine = loaded->machinePath[0] ? &loaded->machine : nullptr;
     const SettingsFile* user = loaded->userPath[0] ? &loaded->user : nullptr;
     FreeMergedOptions(&loaded->merged);
     if (!MergeOptionLayers(machine, Text16(loaded->machinePath), user, Text16(loaded->userPath), argc,
-                           reinterpret_cast<const char16_t* const*>(argv), &loaded->merged, problem, size))
+                           reinterpret_cast<const char16_t* const*>(argv), &loaded->merged, problem, size)) {
+      if (keepGoodLines && LeaveOutMergeFault(loaded, problem)) continue;
       return false;
+    }
     char fault[kMaxOptionProblem];
     int faultIndex = 0;
     if (ParseServiceOptions(loaded->merged.argc, loaded->merged.argv, &loaded->options, fault, &faultIndex,
                             &loaded->names))
       return true;
     const OptionOrigin* origin = faultIndex > 0 ? &loaded->merged.origins[faultIndex] : nullptr;
+    // The phone asks for a password (its kind always does, or the machine's
+    // file gives it a user name) and this user has given none yet.
+    bool wantsPassword = strstr(fault, "needs a password") || strstr(fault, "--http-user needs --http-password");
+    if (origin && origin->path == Text16(loaded->machinePath) && wantsPassword && ParseWithoutMachinePhone(loaded)) {
+      loaded->passwordMissing = true;
+      AddNote(loaded, "the phone the machine's settings name asks for a password, which this user has not given yet");
+      return true;
+    }
     char shown[3 * kMaxSettingsPath];
     if (origin && origin->path) Utf8Path(reinterpret_cast<const wchar_t*>(origin->path), shown, sizeof shown);
     size_t dropped = loaded->machine.count;
@@ -248,6 +387,10 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
       AddNote(loaded, "%s:%u: %s; the line is left out", shown, origin->line, fault);
       continue;
     }
+    if (keepGoodLines && origin && origin->path == Text16(loaded->userPath) &&
+        LeaveOutUserLine(loaded, origin->line, fault))
+      continue;
+    if (keepGoodLines && (!origin || !origin->path) && LeaveOutDependentLine(loaded, fault)) continue;
     if (origin && origin->path)
       RefuseWith(problem, size, "%s:%u: %s", shown, origin->line, fault);
     else
@@ -256,7 +399,8 @@ static bool ParseLayers(LoadedOptions* loaded, int argc, const wchar_t* const* a
   }
 }
 
-LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* problem, size_t size, int* exitCode) {
+LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* problem, size_t size, int* exitCode,
+                                  bool keepGoodLines) {
   LoadedOptions* loaded = static_cast<LoadedOptions*>(calloc(1, sizeof(LoadedOptions)));
   if (!loaded) {
     RefuseWith(problem, size, "out of memory");
@@ -265,7 +409,8 @@ LoadedOptions* LoadServiceOptions(int argc, const wchar_t* const* argv, char* pr
   }
   *exitCode = 2;
   ReadDeskNames(&loaded->names);
-  if (!ReadLayers(loaded, argc, argv, problem, size, exitCode) || !ParseLayers(loaded, argc, argv, problem, size)) {
+  if (!ReadLayers(loaded, argc, argv, problem, size, exitCode, keepGoodLines) ||
+      !ParseLayers(loaded, argc, argv, problem, size, keepGoodLines)) {
     FreeLoadedOptions(loaded);
     return nullptr;
   }
@@ -315,16 +460,57 @@ static bool WriteWholeFile(const wchar_t* path, const char* text, size_t length)
   return complete;
 }
 
-bool WriteSettingsChanges(const wchar_t* path, const SettingsChange* changes, size_t count) {
+// Whether text loads as the user's file at path with the machine's file and
+// the command line; false with the problem, "line N: ..." for a line of text.
+static bool LoadsWith(const char* text, size_t length, const wchar_t* path, int argc, const wchar_t* const* argv,
+                      char* problem, size_t size) {
+  if (!argc) {
+    SettingsFile file;
+    bool read = ReadSettingsText(text, length, &file, problem, size);
+    FreeSettingsFile(&file);
+    return read;
+  }
+  LoadedOptions* loaded = static_cast<LoadedOptions*>(calloc(1, sizeof(LoadedOptions)));
+  if (!loaded) return RefuseWith(problem, size, "out of memory");
+  const wchar_t* settingsFile = nullptr;
+  bool noSettings = false;
+  FindUserLayer(argc, argv, &settingsFile, &noSettings);
+  if (!noSettings && MachineSettingsPath(loaded->machinePath, kMaxSettingsPath)) ReadMachineLayer(loaded);
+  wcscpy(loaded->userPath, path);
+  char fault[kMaxOptionProblem] = "";
+  bool loads = ReadSettingsText(text, length, &loaded->user, problem, size) &&
+               ParseLayers(loaded, argc, argv, fault, sizeof fault);
+  if (!loads && fault[0]) {
+    // "PATH:N: ..." of the user's file is a line of text.
+    char shown[3 * kMaxSettingsPath];
+    Utf8Path(path, shown, sizeof shown);
+    size_t pathLength = strlen(shown);
+    if (strncmp(fault, shown, pathLength) == 0 && fault[pathLength] == ':')
+      RefuseWith(problem, size, "line %s", fault + pathLength + 1);
+    else
+      RefuseWith(problem, size, "%s", fault);
+  }
+  FreeLoadedOptions(loaded);
+  return loads;
+}
+
+bool WriteCheckedSettings(const wchar_t* path, const SettingsEdit& edit, int argc, const wchar_t* const* argv,
+                          char* problem, size_t size) {
+  problem[0] = 0;
   char* old = nullptr;
   DWORD oldLength = 0;
   FileRead read = ReadWholeFile(path, &old, &oldLength);
   if (read == kFileUnreadable) return false;
-  size_t length = 0;
-  char* text = UpdateSettingsText(read == kFileRead ? old : "", oldLength, changes, count, &length);
+  size_t keptLength = 0;
+  char* kept = DropSettingsLines(read == kFileRead ? old : "", read == kFileRead ? oldLength : 0, edit.droppedLines,
+                                 edit.droppedCount, &keptLength);
   free(old);
+  size_t length = 0;
+  char* text = kept ? UpdateSettingsText(kept, keptLength, edit.changes, edit.count, &length) : nullptr;
+  free(kept);
   wchar_t temporary[kMaxSettingsPath + 8];
-  bool written = text && wcslen(path) < kMaxSettingsPath && MakeFolderOf(path);
+  bool written = text && wcslen(path) < kMaxSettingsPath && LoadsWith(text, length, path, argc, argv, problem, size) &&
+                 MakeFolderOf(path);
   if (written) {
     wcscpy(temporary, path);
     wcscat(temporary, L".new");
@@ -334,4 +520,9 @@ bool WriteSettingsChanges(const wchar_t* path, const SettingsChange* changes, si
   }
   free(text);
   return written;
+}
+
+bool WriteSettingsChanges(const wchar_t* path, const SettingsChange* changes, size_t count) {
+  char problem[kMaxOptionProblem];
+  return WriteCheckedSettings(path, {changes, count, nullptr, 0}, 0, nullptr, problem, sizeof problem);
 }

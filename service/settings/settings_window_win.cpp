@@ -11,8 +11,8 @@
 #include <wchar.h>
 
 #include "service/number/dialing_rules.h"
-#include "service/number/dialing_rules.h"
 #include "service/settings/desk_names_win.h"
+#include "service/settings/field_wording.h"
 #include "service/settings/settings_file.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_ids.h"
@@ -77,13 +77,70 @@ static const RuleControl kRuleControls[] = {
 // A phone replaces a request of one's own; these keys would contradict it.
 static const char16_t* const kOwnRequestKeys[] = {u"http", u"exec", u"http-method", u"http-body", u"http-header"};
 
+// The fields an administrator's file may set, by their keys; a field whose
+// key the machine's file names is locked.
+struct KeyedControl {
+  int control;
+  const char16_t* key;
+  bool edit;  // an edit field, made read-only; others are disabled
+};
+
+static const KeyedControl kKeyedControls[] = {
+    {IDC_KIND, u"phone", false},           {IDC_ADDRESS, u"phone-address", true},
+    {IDC_HTTPS, u"phone-https", false},    {IDC_LINE, u"phone-line", true},
+    {IDC_ACCOUNT, u"phone-account", true}, {IDC_ENDPOINT, u"phone-endpoint", true},
+    {IDC_CONTEXT, u"phone-context", true}, {IDC_USER, u"http-user", true},
+    {IDC_COUNTRY, u"country", true},       {IDC_AREA, u"area", true},
+    {IDC_OUTSIDE, u"outside", true},       {IDC_CONFIRM, u"confirm", false},
+    {IDC_PASSWORD, u"http-password", true}, {IDC_PASSWORD, u"http-password-protected", true},
+    {IDC_PASSWORD, u"http-password-env", true}, {IDC_INSECURE, u"http-insecure", false},
+};
+
 static HWND settingsWindow;
+static const LoadedOptions* loaded;
 static const ServiceOptions* current;
 static const wchar_t* settingsPath;
+static int checkArgc;
+static const wchar_t* const* checkArgv;
 static ApplySettings applySettings;
+static const char* askLine;
 static bool testing;
+// The form as it was opened, against which Save finds what the user changed.
+static Form* openedForm;
+static bool formOpened;
+static bool droppedFaults[kMaxSettingsFaults];
 
 static const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+static bool SameText(const char16_t* a, const char16_t* b) {
+  if (!a || !b) return a == b;
+  return wcscmp(Wide(a), Wide(b)) == 0;
+}
+
+static bool FileNames(const SettingsFile& file, const char16_t* key) {
+  for (size_t i = 0; i < file.count; i++)
+    if (SameText(file.entries[i].key, key)) return true;
+  return false;
+}
+
+static bool MachineSets(const char16_t* key) { return loaded->machinePath[0] && FileNames(loaded->machine, key); }
+
+static bool IsLocked(int control) {
+  for (const KeyedControl& c : kKeyedControls)
+    if (c.control == control && MachineSets(c.key)) return true;
+  return false;
+}
+
+// Whether a file or the command line gives the key.
+static bool GivenAnywhere(const char16_t* key) {
+  if ((loaded->userPath[0] && FileNames(loaded->user, key)) || MachineSets(key)) return true;
+  const MergedOptions& merged = loaded->merged;
+  for (int i = 1; i < merged.argc; i++)
+    if (!merged.origins[i].path && merged.argv[i][0] == u'-' && merged.argv[i][1] == u'-' &&
+        SameText(merged.argv[i] + 2, key))
+      return true;
+  return false;
+}
 
 // A copy of text in the form's own storage; null (and the form full) when it does not fit.
 static const char16_t* Keep(Form* form, const char16_t* text, size_t length) {
@@ -138,12 +195,23 @@ static PhoneKind ChosenKind(HWND window, bool* ownRequest) {
 
 static size_t Length(const char16_t* text) { return wcslen(Wide(text)); }
 
-// The request given elsewhere (--http or --exec), on the command line as it is in effect.
-static void SetOwnRequest(Form* form) {
+// The phone's keys, which a request of one's own replaces.
+static const char16_t* const kPhoneKeys[] = {u"phone", u"phone-address", u"phone-https", u"phone-line",
+                                             u"phone-account", u"phone-endpoint", u"phone-context"};
+
+// Other phone or PBX: the URL typed in, or the --exec in effect when none is;
+// the rest of a request given elsewhere (method, body, headers) goes with it.
+static void SetOwnRequest(Form* form, HWND window) {
   const SinkOptions& sink = current->sink;
-  if (sink.command) Set(form, u"exec", sink.command, kOnCommandLineOnly);
-  if (!sink.http.url) return;
-  Set(form, u"http", sink.http.url, kOnCommandLineOnly);
+  for (const char16_t* key : kPhoneKeys) Set(form, key, nullptr, kInFileOnly);
+  const char16_t* url = ControlText(form, window, IDC_URL);
+  if (url) {
+    Set(form, u"http", url);
+    Set(form, u"exec", nullptr, kInFileOnly);
+  } else if (sink.command) {
+    Set(form, u"exec", sink.command, kOnCommandLineOnly);
+  }
+  if (!url || !sink.http.url) return;
   if (sink.http.post) Set(form, u"http-method", u"POST", kOnCommandLineOnly);
   if (sink.http.body) Set(form, u"http-body", sink.http.body, kOnCommandLineOnly);
   for (size_t i = 0; i < sink.http.headerCount; i++)
@@ -205,13 +273,12 @@ static void SetDialingRules(Form* form, HWND window) {
   }
 }
 
-// The form as settings, checked by the option parser into form->options;
-// false with the one-line problem.
-static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword, char* problem, size_t size) {
+// The form as settings, key by key.
+static void CollectForm(HWND window, Form* form, const char16_t* protectedPassword) {
   bool ownRequest = false;
   PhoneKind kind = ChosenKind(window, &ownRequest);
   if (ownRequest)
-    SetOwnRequest(form);
+    SetOwnRequest(form, window);
   else
     SetPhone(form, window, kind);
   if (ownRequest || kind != kPhoneNone)
@@ -220,6 +287,27 @@ static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword,
     SetNoCredentials(form);
   SetDialingRules(form, window);
   SetFlag(form, window, u"confirm", IDC_CONFIRM);
+}
+
+// The form as settings, checked by the option parser into form->options;
+// false with the one-line problem, in the window's words.
+static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword, char* problem, size_t size) {
+  CollectForm(window, form, protectedPassword);
+  bool ownRequest = false;
+  PhoneKind kind = ChosenKind(window, &ownRequest);
+  bool anyRequest = false;
+  for (size_t i = 0; i < form->settingCount; i++)
+    anyRequest = anyRequest || ((SameText(form->settings[i].key, u"http") || SameText(form->settings[i].key, u"exec")) &&
+                                form->settings[i].value);
+  if (ownRequest && !anyRequest) {
+    snprintf(problem, size, "URL is missing: the phone's or PBX's web address, with {number} where the number goes");
+    return false;
+  }
+  // At the first start nothing is set up yet: "none" would leave every click unanswered.
+  if (!ownRequest && kind == kPhoneNone && !loaded->userPath[0] && !loaded->machinePath[0]) {
+    snprintf(problem, size, "Kind: choose your phone, or Other phone or PBX (URL)");
+    return false;
+  }
   int argc = 0;
   form->argv[argc++] = u"dial-service-tray";
   for (size_t i = 0; i < form->settingCount; i++) {
@@ -239,7 +327,7 @@ static bool ReadForm(HWND window, Form* form, const char16_t* protectedPassword,
   static DeskNames names;
   ReadDeskNames(&names);
   if (ParseServiceOptions(argc, form->argv, &form->options, parsed, nullptr, &names)) return true;
-  snprintf(problem, size, "%s", parsed);
+  FieldWording(parsed, problem, size);
   return false;
 }
 
@@ -263,30 +351,51 @@ static void ShowFieldsOfKind(HWND window) {
     ShowWindow(GetDlgItem(window, c.label), fields & c.field ? SW_SHOW : SW_HIDE);
     ShowWindow(GetDlgItem(window, c.control), fields & c.field ? SW_SHOW : SW_HIDE);
   }
+  static const int addressControls[] = {IDC_ADDRESS_LABEL, IDC_ADDRESS, IDC_HTTPS};
+  static const int urlControls[] = {IDC_URL_LABEL, IDC_URL, IDC_URL_CHECK};
+  for (int control : addressControls) ShowWindow(GetDlgItem(window, control), ownRequest ? SW_HIDE : SW_SHOW);
+  for (int control : urlControls) ShowWindow(GetDlgItem(window, control), ownRequest ? SW_SHOW : SW_HIDE);
   static const int phoneControls[] = {IDC_ADDRESS, IDC_HTTPS};
   static const int requestControls[] = {IDC_USER, IDC_PASSWORD, IDC_INSECURE, IDC_TEST_NUMBER, IDC_TEST_CALL};
-  for (int control : phoneControls) EnableWindow(GetDlgItem(window, control), phone);
+  for (int control : phoneControls) EnableWindow(GetDlgItem(window, control), phone && !IsLocked(control));
   for (int control : requestControls) EnableWindow(GetDlgItem(window, control), phone || ownRequest);
   if (testing) EnableWindow(GetDlgItem(window, IDC_TEST_CALL), FALSE);
 }
+
+// The URL of Other phone or PBX as it is typed: "OK", or what is wrong with it.
+static void CheckTypedUrl(HWND window) {
+  wchar_t url[2048];
+  GetDlgItemTextW(window, IDC_URL, url, 2048);
+  const char16_t* argv[] = {u"dial-service-tray", u"--http", reinterpret_cast<const char16_t*>(url)};
+  ServiceOptions* options = static_cast<ServiceOptions*>(calloc(1, sizeof(ServiceOptions)));
+  char parsed[kMaxOptionProblem], words[kMaxOptionProblem] = "OK";
+  if (!url[0])
+    words[0] = 0;
+  else if (!options || !ParseServiceOptions(3, argv, options, parsed))
+    FieldWording(options ? parsed : "out of memory", words, sizeof words);
+  free(options);
+  ShowLine(window, IDC_URL_CHECK, words);
+}
+
+// The list's names, as the makers write them, in the order of the kinds.
+static const wchar_t* const kKindNames[] = {L"Yealink", L"snom",          L"Grandstream", L"Poly",
+                                            L"FRITZ!Box", L"Asterisk (ARI)", L"baresip"};
 
 static void FillForm(HWND window) {
   HWND kinds = GetDlgItem(window, IDC_KIND);
   const PhoneOptions& phone = current->phone;
   bool ownRequest = phone.kind == kPhoneNone && (current->sink.command || current->sink.http.url);
-  LRESULT first = SendMessageW(
-      kinds, CB_ADDSTRING, 0,
-      reinterpret_cast<LPARAM>(ownRequest ? L"custom (command line)" : L"none: numbers are only logged"));
-  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(first), ownRequest ? kCustomItem : LPARAM(kPhoneNone));
-  // The kinds in their order, so that an item's place is its kind.
+  // The kinds in their order, so that an item's place is its kind; Other last.
+  LRESULT item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"none: numbers are only logged"));
+  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(item), kPhoneNone);
   for (int kind = kPhoneYealink; kind <= kPhoneBaresip; kind++) {
-    wchar_t name[32];
-    _snwprintf(name, 32, L"%hs", PhoneKindName(PhoneKind(kind)));
-    name[31] = 0;
-    LRESULT item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    item = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kKindNames[kind - kPhoneYealink]));
     SendMessageW(kinds, CB_SETITEMDATA, WPARAM(item), kind);
   }
-  SendMessageW(kinds, CB_SETCURSEL, WPARAM(phone.kind), 0);
+  LRESULT other = SendMessageW(kinds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Other phone or PBX (URL)"));
+  SendMessageW(kinds, CB_SETITEMDATA, WPARAM(other), kCustomItem);
+  SendMessageW(kinds, CB_SETCURSEL, ownRequest ? WPARAM(other) : WPARAM(phone.kind), 0);
+  if (ownRequest) SetText(window, IDC_URL, current->sink.http.url);
   SetText(window, IDC_ADDRESS, phone.address);
   CheckDlgButton(window, IDC_HTTPS, phone.https ? BST_CHECKED : BST_UNCHECKED);
   SetText(window, IDC_LINE, phone.line);
@@ -299,7 +408,95 @@ static void FillForm(HWND window) {
   for (const RuleControl& c : kRuleControls)
     if (c.control && (current->rules.given & (1u << c.rule)))
       SetDlgItemTextA(window, c.control, current->rules.digits[c.rule]);
+  bool anyLocked = false;
+  for (const KeyedControl& c : kKeyedControls) {
+    if (!MachineSets(c.key)) continue;
+    anyLocked = true;
+    // What the machine's file sets is shown as it says, also while the
+    // options leave its phone out for want of a password.
+    const char16_t* value = nullptr;
+    for (size_t i = 0; i < loaded->machine.count; i++)
+      if (SameText(loaded->machine.entries[i].key, c.key)) value = loaded->machine.entries[i].value;
+    if (c.control == IDC_KIND)
+      SendMessageW(kinds, CB_SETCURSEL, WPARAM(PhoneKindOfName(value)), 0);
+    else if (c.edit)
+      SetDlgItemTextW(window, c.control, Wide(value));
+    else
+      CheckDlgButton(window, c.control, value[0] == u'y' || value[0] == u't' || value[0] == u'1' ? BST_CHECKED
+                                                                                                 : BST_UNCHECKED);
+    if (c.edit)
+      SendDlgItemMessageW(window, c.control, EM_SETREADONLY, TRUE, 0);
+    else
+      EnableWindow(GetDlgItem(window, c.control), FALSE);
+  }
+  ShowWindow(GetDlgItem(window, IDC_LOCKED_NOTE), anyLocked ? SW_SHOW : SW_HIDE);
+  // A good line left out with one at fault stays in its field, and in the file.
+  for (size_t i = 0; i < loaded->userFaultCount; i++) {
+    const SettingsFault& fault = loaded->userFaults[i];
+    const char* value = strchr(fault.text, '=');
+    wchar_t text[sizeof fault.text];
+    if (!fault.dependent || !value || !MultiByteToWideChar(CP_UTF8, 0, value + 1, -1, text, int(sizeof fault.text)))
+      continue;
+    for (const KeyedControl& c : kKeyedControls)
+      if (SameText(c.key, fault.key) && c.edit) SetDlgItemTextW(window, c.control, text);
+  }
+  const HttpOptions& http = current->sink.http;
+  bool stored = http.password || http.passwordVariable || http.protectedPassword;
+  ShowWindow(GetDlgItem(window, IDC_PASSWORD_CUE), stored ? SW_SHOW : SW_HIDE);
   ShowFieldsOfKind(window);
+}
+
+// Whether the key has the same values, in order, in both forms.
+static bool SameValues(const Form* a, const Form* b, const char16_t* key) {
+  size_t i = 0, j = 0;
+  for (;;) {
+    while (i < a->settingCount && !SameText(a->settings[i].key, key)) i++;
+    while (j < b->settingCount && !SameText(b->settings[j].key, key)) j++;
+    if (i == a->settingCount || j == b->settingCount) return i == a->settingCount && j == b->settingCount;
+    if (!SameText(a->settings[i++].value, b->settings[j++].value)) return false;
+  }
+}
+
+// The first line of the user's file at fault that is neither dropped nor put
+// right in its field; -1 when none.
+static int ShownFault(HWND window) {
+  Form* form = formOpened ? static_cast<Form*>(calloc(1, sizeof(Form))) : nullptr;
+  if (form) CollectForm(window, form, nullptr);
+  int shown = -1;
+  for (size_t i = 0; i < loaded->userFaultCount && shown < 0; i++) {
+    const SettingsFault& fault = loaded->userFaults[i];
+    bool putRight = form && fault.key[0] && !SameValues(openedForm, form, fault.key);
+    if (!droppedFaults[i] && !putRight && !fault.dependent) shown = int(i);
+  }
+  if (form) SecureZeroMemory(form, sizeof *form);
+  free(form);
+  return shown;
+}
+
+// The line at the top: the line of the file at fault, or what is missing.
+static void ShowFault(HWND window) {
+  int shown = ShownFault(window);
+  char text[kMaxOutcome] = "";
+  if (shown >= 0) {
+    const SettingsFault& fault = loaded->userFaults[shown];
+    char words[kMaxOptionProblem];
+    FieldWording(fault.problem, words, sizeof words);
+    snprintf(text, sizeof text, "Line %u: %s: %s", fault.line, fault.text, words);
+  } else if (askLine) {
+    snprintf(text, sizeof text, "%s", askLine);
+  }
+  ShowLine(window, IDC_FAULT, text);
+  ShowWindow(GetDlgItem(window, IDC_FAULT), text[0] ? SW_SHOW : SW_HIDE);
+  ShowWindow(GetDlgItem(window, IDC_DROP_LINE), shown >= 0 ? SW_SHOW : SW_HIDE);
+}
+
+// The field of the line at fault, or of what is missing; 0 when none.
+static int FieldToPutRight(HWND window) {
+  int shown = ShownFault(window);
+  if (shown < 0) return askLine ? IDC_PASSWORD : 0;
+  for (const KeyedControl& c : kKeyedControls)
+    if (SameText(c.key, loaded->userFaults[shown].key) && !MachineSets(c.key)) return c.control;
+  return 0;
 }
 
 static DWORD WINAPI MakeTestCall(void* parameter) {
@@ -356,15 +553,43 @@ static void StartTestCall(HWND window) {
   ShowLine(window, IDC_TEST_OUTCOME, problem);
 }
 
-static bool WriteForm(Form* form) {
+// Writes what the user changed in the form, and what no file or the command
+// line gave before (the form's own choice, such as confirm=yes at the first
+// Save); every other line of the file stays as it is. False with the problem
+// in the window's words.
+static bool WriteForm(Form* form, char* problem, size_t size) {
   SettingsChange changes[kMaxFormSettings];
   size_t count = 0;
   for (size_t i = 0; i < form->settingCount; i++) {
     FormSetting& setting = form->settings[i];
     if (setting.use == kOnCommandLineOnly) continue;
+    bool changed = !SameValues(openedForm, form, setting.key);
+    bool saysNothing = !setting.value || (setting.flag && setting.value[0] == u'n');
+    if (!changed && (GivenAnywhere(setting.key) || saysNothing)) continue;
     changes[count++] = {setting.key, setting.value ? &setting.value : nullptr, setting.value ? size_t(1) : 0};
   }
-  return WriteSettingsChanges(settingsPath, changes, count);
+  unsigned dropped[kMaxSettingsFaults];
+  size_t droppedCount = 0;
+  for (size_t i = 0; i < loaded->userFaultCount; i++) {
+    const SettingsFault& fault = loaded->userFaults[i];
+    bool putRight = droppedFaults[i] || fault.dependent;
+    for (size_t c = 0; c < count && !putRight; c++) putRight = fault.key[0] && SameText(changes[c].key, fault.key);
+    if (!putRight) {
+      snprintf(problem, size, "Line %u of the settings file is still at fault: put it right in its field, or drop it",
+               fault.line);
+      return false;
+    }
+    if (droppedFaults[i]) dropped[droppedCount++] = fault.line;
+  }
+  char fault[kMaxOptionProblem];
+  if (WriteCheckedSettings(settingsPath, {changes, count, dropped, droppedCount}, checkArgc, checkArgv, fault,
+                           sizeof fault))
+    return true;
+  if (fault[0])
+    FieldWording(fault, problem, size);
+  else
+    snprintf(problem, size, "the settings cannot be written to %ls", settingsPath);
+  return false;
 }
 
 static void Save(HWND window) {
@@ -382,10 +607,14 @@ static void Save(HWND window) {
   bool saved = false;
   if (passwordTyped && !protectedPassword)
     snprintf(problem, sizeof problem, "the password cannot be protected for this user");
-  else if (ReadForm(window, form, protectedPassword, problem, sizeof problem) && !WriteForm(form))
-    snprintf(problem, sizeof problem, "the settings cannot be written to %ls", settingsPath);
-  else if (!problem[0])
+  else if (ReadForm(window, form, protectedPassword, problem, sizeof problem) &&
+           WriteForm(form, problem, sizeof problem))
     saved = applySettings(problem, sizeof problem);
+  if (!saved && problem[0]) {
+    char words[kMaxOutcome];
+    FieldWording(problem, words, sizeof words);
+    snprintf(problem, sizeof problem, "%s", words);
+  }
   SecureZeroMemory(form, sizeof *form);
   free(form);
   if (saved)
@@ -396,17 +625,36 @@ static void Save(HWND window) {
 
 static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
       settingsWindow = window;
       FillForm(window);
-      return TRUE;
+      ShowFault(window);
+      CollectForm(window, openedForm, nullptr);
+      formOpened = true;
+      // The focus Windows chose came before the line at the top was hidden.
+      int field = FieldToPutRight(window);
+      SetFocus(field ? GetDlgItem(window, field) : GetNextDlgTabItem(window, nullptr, FALSE));
+      return FALSE;
+    }
     case WM_COMMAND:
+      if (formOpened && loaded->userFaultCount &&
+          (HIWORD(wParam) == EN_CHANGE || HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == CBN_SELCHANGE) &&
+          LOWORD(wParam) != IDC_DROP_LINE)
+        ShowFault(window);
       switch (LOWORD(wParam)) {
         case IDC_KIND:
           if (HIWORD(wParam) == CBN_SELCHANGE) ShowFieldsOfKind(window);
           return TRUE;
         case IDC_TEST_CALL:
           StartTestCall(window);
+          return TRUE;
+        case IDC_URL:
+          if (HIWORD(wParam) == EN_CHANGE) CheckTypedUrl(window);
+          return TRUE;
+        case IDC_DROP_LINE:
+          if (int shown = ShownFault(window); shown >= 0) droppedFaults[shown] = true;
+          ShowFault(window);
+          if (int field = FieldToPutRight(window)) SetFocus(GetDlgItem(window, field));
           return TRUE;
         case IDOK:
           // Enter in the number field means the test call, not Save.
@@ -433,13 +681,26 @@ static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wPar
   return FALSE;
 }
 
-bool RunSettingsWindow(const ServiceOptions& options, const wchar_t* path, ApplySettings apply) {
-  current = &options;
+bool RunSettingsWindow(const LoadedOptions& options, const wchar_t* path, int argc, const wchar_t* const* argv,
+                       ApplySettings apply, const char* ask) {
+  openedForm = static_cast<Form*>(calloc(1, sizeof(Form)));
+  if (!openedForm) return false;
+  loaded = &options;
+  current = &options.options;
   settingsPath = path;
+  checkArgc = argc;
+  checkArgv = argv;
   applySettings = apply;
+  askLine = ask;
+  formOpened = false;
   testing = false;
-  return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsProcedure, 0) ==
-         IDOK;
+  for (bool& dropped : droppedFaults) dropped = false;
+  bool saved = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsProcedure,
+                               0) == IDOK;
+  SecureZeroMemory(openedForm, sizeof *openedForm);
+  free(openedForm);
+  openedForm = nullptr;
+  return saved;
 }
 
 HWND OpenSettingsWindow() { return settingsWindow; }

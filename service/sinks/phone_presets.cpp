@@ -61,15 +61,18 @@ static const PhonePreset* PresetOf(PhoneKind kind) {
   return nullptr;
 }
 
-static bool EqualsAscii(const char16_t* text, const char* ascii) {
-  for (; *text && char16_t((unsigned char)*ascii) == *text; text++, ascii++) {
+// Kinds are written as people write the makers' names (Snom, FRITZBOX), so
+// their case does not count.
+static bool EqualsAsciiInAnyCase(const char16_t* text, const char* ascii) {
+  auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
+  for (; *text && lower(*text) == char16_t((unsigned char)*ascii); text++, ascii++) {
   }
   return *text == 0 && *ascii == 0;
 }
 
 PhoneKind PhoneKindOfName(const char16_t* name) {
   for (const PhonePreset& preset : kPresets)
-    if (EqualsAscii(name, preset.name)) return preset.kind;
+    if (EqualsAsciiInAnyCase(name, preset.name)) return preset.kind;
   return kPhoneNone;
 }
 

@@ -32,7 +32,7 @@ struct PresetTexts {
 
 const unsigned kMaxPhoneLine = 99;
 
-PhoneKind PhoneKindOfName(const char16_t* name);  // u"yealink" ...; kPhoneNone when unknown
+PhoneKind PhoneKindOfName(const char16_t* name);  // u"yealink" ... in any case; kPhoneNone when unknown
 const char* PhoneKindName(PhoneKind kind);         // "yealink" ...; "" for kPhoneNone
 
 // Which of line/account/endpoint/context a kind uses (for option checks and

@@ -21,6 +21,7 @@
 #include "service/number/log_text.h"
 #include "service/number/phone_number.h"
 #include "service/settings/desk_names_win.h"
+#include "service/settings/field_wording.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
 #include "service/sinks/command_template.h"
@@ -273,7 +274,7 @@ static void ShowMenu() {
   DestroyMenu(menu);  // and the submenu with it
 }
 
-static const ServiceOptions& OptionsInEffect() { return (applied ? applied : startedWith)->options; }
+static const LoadedOptions& LoadedInEffect() { return *(applied ? applied : startedWith); }
 
 // Whether the command line says how numbers go (or that it alone counts).
 static bool CommandLineDecides() {
@@ -344,7 +345,8 @@ static void OpenSettings() {
   if (HWND open = OpenSettingsWindow())
     SetForegroundWindow(open);
   else
-    RunSettingsWindow(OptionsInEffect(), settingsPath, ApplySavedSettings);
+    RunSettingsWindow(LoadedInEffect(), settingsPath, programArgc, programArgv, ApplySavedSettings,
+                      LoadedInEffect().passwordMissing ? "Password: the phone asks for one" : nullptr);
 }
 
 static void Command(WORD command) {
@@ -540,12 +542,17 @@ static LoadedOptions* LoadCommandLineOnly() {
 
 // The options as the files and the command line give them. When a settings
 // file is at fault, the line goes into a box that offers the settings window
-// to put it right. Null when the program ends, with *exitCode.
+// to put it right, which opens with the file's good lines in its fields. Left
+// unsaved, the service runs on the good lines. Null when the program ends,
+// with *exitCode.
 static LoadedOptions* LoadOptions(int* exitCode) {
   char problem[kMaxOptionProblem + 2 * MAX_PATH];
   if (LoadedOptions* loaded = LoadServiceOptions(programArgc, programArgv, problem, sizeof problem, exitCode))
     return loaded;
-  LoadedOptions* commandLine = LoadCommandLineOnly();
+  char ignored[kMaxOptionProblem + 2 * MAX_PATH];
+  int ignoredExit = 0;
+  LoadedOptions* goodLines = LoadServiceOptions(programArgc, programArgv, ignored, sizeof ignored, &ignoredExit, true);
+  LoadedOptions* commandLine = goodLines ? goodLines : LoadCommandLineOnly();
   if (!commandLine || !FindSettingsPath()) {
     TellUtf8(problem, MB_ICONERROR);
     if (commandLine) FreeLoadedOptions(commandLine);
@@ -556,9 +563,12 @@ static LoadedOptions* LoadOptions(int* exitCode) {
   wchar_t text[2048];
   if (!MultiByteToWideChar(CP_UTF8, 0, problem, -1, text, 2048)) wcscpy(text, L"?");
   if (MessageBoxW(nullptr, text, kTitle, MB_YESNO | MB_ICONERROR | MB_SETFOREGROUND) == IDYES)
-    RunSettingsWindow(commandLine->options, settingsPath, ApplySettingsAtStart);
-  FreeLoadedOptions(commandLine);
-  return startedWith;
+    RunSettingsWindow(*commandLine, settingsPath, programArgc, programArgv, ApplySettingsAtStart);
+  if (startedWith || !goodLines) {
+    FreeLoadedOptions(commandLine);
+    return startedWith;
+  }
+  return goodLines;
 }
 
 // The first start: no settings file yet, and no request given on the command line.
@@ -584,6 +594,31 @@ static void ShowDistrustBalloon(const LoadedOptions& loaded) {
   if (!MultiByteToWideChar(CP_UTF8, 0, why, -1, wide, 512)) wide[0] = 0;
   _snwprintf(balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0],
              L"%ls. Only a file that administrators alone may change is used; your own settings apply.", wide);
+  balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
+  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
+// Lines of the user's file left out at the start: the first is said in a
+// balloon, every one in the log.
+static void ShowSettingsFaultBalloon(const LoadedOptions& loaded) {
+  for (size_t i = 0; i < loaded.userFaultCount; i++)
+    LogLine("%ls:%u: %s; the line is left out", loaded.userPath, loaded.userFaults[i].line,
+            loaded.userFaults[i].problem);
+  if (!loaded.userFaultCount) return;
+  LogLine("the notification area says: a line of the settings file is left out");
+  if (!iconShown) return;
+  const SettingsFault& fault = loaded.userFaults[0];
+  char words[kMaxOptionProblem];
+  FieldWording(fault.problem, words, sizeof words);
+  char text[512];
+  snprintf(text, sizeof text, "Line %u: %s: %s. Open Settings from this icon to put it right.", fault.line,
+           fault.text, words);
+  NOTIFYICONDATAW balloon = icon;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = NIIF_WARNING;
+  wcscpy(balloon.szInfoTitle, L"teldial: a line of your settings is left out");
+  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0]))
+    balloon.szInfo[0] = 0;
   balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
   Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
@@ -635,13 +670,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   AddIcon();
   ShowState();
   ShowDistrustBalloon(*startedWith);
+  ShowSettingsFaultBalloon(*startedWith);
   HANDLE serving = CreateThread(nullptr, 0, Serve, nullptr, 0, nullptr);
   if (!serving) {
     DestroyWindow(window);
     EndService(0);
     return 1;
   }
-  if (firstStart) PostMessageW(window, kOpenSettingsMessage, 0, 0);
+  // After a roll-out, the user's first start asks for what the phone needs.
+  if (firstStart || startedWith->passwordMissing) PostMessageW(window, kOpenSettingsMessage, 0, 0);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);

@@ -125,7 +125,9 @@ TEST(PhonePresets, NamesAndFieldsComeFromOneTable) {
     std::u16string wide(name, name + strlen(name));
     EXPECT_EQ(kind, PhoneKindOfName(wide.c_str())) << name;
   }
-  EXPECT_EQ(kPhoneNone, PhoneKindOfName(u"Snom"));
+  EXPECT_EQ(kPhoneSnom, PhoneKindOfName(u"Snom")) << "people write the makers' names";
+  EXPECT_EQ(kPhoneFritzbox, PhoneKindOfName(u"FRITZBOX"));
+  EXPECT_EQ(kPhoneNone, PhoneKindOfName(u"Snomx"));
   EXPECT_EQ(kPhoneNone, PhoneKindOfName(u""));
   EXPECT_EQ(unsigned(kPhoneFieldEndpoint | kPhoneFieldContext), PhoneFieldsOfKind(kPhoneAsterisk));
   EXPECT_EQ(unsigned(kPhoneFieldLine), PhoneFieldsOfKind(kPhonePoly));

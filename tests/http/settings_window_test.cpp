@@ -4,6 +4,8 @@
 // click of teldial.exe served with the new settings by the same running tray.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "http_record_win.h"
 #include "processes_win.h"
 #include "service/settings/settings_window_ids.h"
+#include "service/sinks/password_protection_win.h"
 #include "service/sinks/phone_presets.h"
 #include "service_process_win.h"
 #include "tray_process_win.h"
@@ -50,6 +53,30 @@ bool AwaitClosed(HWND window, DWORD timeoutMs) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+void WriteSettings(const std::wstring& path, const std::string& text) {
+  CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+// The control that has the keyboard in the window's thread.
+HWND FocusIn(HWND window) {
+  GUITHREADINFO info = {sizeof info};
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// The tray's start with a settings file at fault: the box offers the window,
+// which opens once Yes is pressed.
+HWND OpenWindowFromTheBox(const ProgramRun& tray) {
+  HWND box = FindMessageBox(tray.processId, 20000);
+  if (!box) return nullptr;
+  SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+  return AwaitSettingsWindow(tray.processId);
+}
 }  // namespace
 
 TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
@@ -60,6 +87,7 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
   HWND settings = AwaitSettingsWindow(tray.processId);
   ASSERT_NE(nullptr, settings) << "no settings file and no request given: the window opens by itself";
   EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_CONFIRM)) << "the first settings ask before each call";
+  EXPECT_EQ(GetDlgItem(settings, IDC_KIND), FocusIn(settings)) << "the phone is chosen first";
 
   // Each kind shows the fields it uses, and only those.
   struct Shown {
@@ -80,13 +108,50 @@ TEST(SettingsWindow, AtFirstStartAPhoneIsSetUpTriedSavedAndServesTheNextClick) {
     EXPECT_EQ(k.shown, shown) << PhoneKindName(k.kind);
   }
 
-  // A combination the options refuse is said in the window, which stays open.
-  Choose(settings, kPhoneAsterisk);
-  Type(settings, IDC_ADDRESS, L"127.0.0.1:18431");
-  Press(settings, IDOK);
-  EXPECT_EQ(L"--phone asterisk needs --phone-endpoint (for example PJSIP/201)", ControlText(settings, IDC_PROBLEM));
+  // The list names the phones as their makers do.
+  wchar_t name[64] = {};
+  SendDlgItemMessageW(settings, IDC_KIND, CB_GETLBTEXT, kPhoneFritzbox, reinterpret_cast<LPARAM>(name));
+  EXPECT_STREQ(L"FRITZ!Box", name);
+  const WPARAM other = kPhoneBaresip + 1;
+  SendDlgItemMessageW(settings, IDC_KIND, CB_GETLBTEXT, other, reinterpret_cast<LPARAM>(name));
+  EXPECT_STREQ(L"Other phone or PBX (URL)", name);
+
+  // What the options refuse is said in the window, in the words of its
+  // fields, and the window stays open; Other's URL is checked as it is typed.
+  struct Refused {
+    WPARAM kind;
+    const wchar_t* address;  // or Other's URL
+    const wchar_t* user;
+    const wchar_t* area;
+    const wchar_t* said;
+  };
+  const Refused refused[] = {
+      {kPhoneNone, L"", L"", L"", L"Kind: choose your phone, or Other phone or PBX (URL)"},
+      {kPhoneAsterisk, L"127.0.0.1:18431", L"", L"", L"Endpoint is missing (for example PJSIP/201)"},
+      {kPhoneYealink, L"", L"", L"", L"Address is missing"},
+      {kPhoneGrandstream, L"127.0.0.1:18431", L"", L"", L"Password: the phone asks for one"},
+      {kPhoneYealink, L"127.0.0.1:18431", L"alice", L"", L"Password: the user name goes with a password"},
+      {kPhoneYealink, L"127.0.0.1:18431", L"", L"05555", L"Area code: digits only, without the leading 0"},
+      {other, L"http://127.0.0.1:18431/dial", L"", L"", L"URL: {number} is missing, where the number goes"},
+  };
+  Type(settings, IDC_COUNTRY, L"49");
+  for (const Refused& r : refused) {
+    SendDlgItemMessageW(settings, IDC_KIND, CB_SETCURSEL, r.kind, 0);
+    SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDC_KIND, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(settings, IDC_KIND)));
+    Type(settings, r.kind == other ? IDC_URL : IDC_ADDRESS, r.address);
+    Type(settings, IDC_USER, r.user);
+    Type(settings, IDC_AREA, r.area);
+    Press(settings, IDOK);
+    EXPECT_EQ(r.said, ControlText(settings, IDC_PROBLEM)) << r.kind;
+    if (r.kind == other) EXPECT_EQ(r.said, ControlText(settings, IDC_URL_CHECK));
+  }
+  Type(settings, IDC_URL, L"http://127.0.0.1:18431/dial?n={number}");
+  EXPECT_EQ(L"OK", ControlText(settings, IDC_URL_CHECK));
   EXPECT_TRUE(IsWindow(settings));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folders.settings.c_str())) << "nothing written";
+  Type(settings, IDC_COUNTRY, L"");
+  Type(settings, IDC_ADDRESS, L"127.0.0.1:18431");
 
   Record record;
   Choose(settings, kPhoneYealink);
@@ -164,6 +229,136 @@ TEST(SettingsWindow, ASettingsFileAtFaultIsNamedAndPutRightInTheWindow) {
   EXPECT_TRUE(Contains(ReadWholeFile(folders.settings), "\ncountry=49")) << ReadWholeFile(folders.settings);
   PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
+}
+
+// A file with a bad value and a misspelt key among good lines (a comment and a
+// protected password among them): the window opens with the good lines in its
+// fields and names each bad line at the top, with its field focused or a way
+// to drop it. Cancel keeps the tray running on the good lines; Save writes
+// only what was put right, so every other line survives as it was.
+TEST(SettingsWindow, AFileWithBadLinesIsPutRightWithoutLosingAGoodLine) {
+  TrayFolders folders = FreshTrayFolders();
+  char protectedPassword[4096];
+  ASSERT_TRUE(ProtectPassword(L"pa ss:w0rd", protectedPassword, sizeof protectedPassword));
+  const std::string good[] = {"; the phone on my desk", "phone=Yealink", "phone-address=127.0.0.1:18431",
+                              "http-user=alice", std::string("http-password-protected=") + protectedPassword,
+                              "area=5555", "outside=0", "confirm=yes"};
+  std::string text = "[dial-service]\r\n" + good[0] + "\r\n" + good[1] + "\r\n" + good[2] +
+                     "\r\ncountry=4x9\r\nphone-adress=phone.example.com\r\n";
+  for (size_t i = 3; i < sizeof good / sizeof good[0]; i++) text += good[i] + "\r\n";
+  WriteSettings(folders.settings, text);
+
+  ProgramRun tray;
+  EndedAtExit guard = {&tray};
+  ASSERT_TRUE(StartTray(L"--port 20003", &tray));
+  HWND settings = OpenWindowFromTheBox(tray);
+  ASSERT_NE(nullptr, settings);
+  EXPECT_EQ(0u, ControlText(settings, IDC_FAULT).find(L"Line 5: country=4x9: Country code: ")) <<
+      Utf8(ControlText(settings, IDC_FAULT));
+  EXPECT_EQ(GetDlgItem(settings, IDC_COUNTRY), FocusIn(settings));
+  EXPECT_EQ(L"127.0.0.1:18431", ControlText(settings, IDC_ADDRESS));
+  EXPECT_EQ(L"alice", ControlText(settings, IDC_USER));
+  EXPECT_EQ(L"5555", ControlText(settings, IDC_AREA));
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(settings, IDC_PASSWORD_CUE))) << "a password is stored";
+  Press(settings, IDCANCEL);
+  HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window) << "Cancel leaves the tray running";
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  EXPECT_EQ(text, ReadWholeFile(folders.settings));
+  std::string log = ReadWholeFile(folders.log);
+  EXPECT_TRUE(Contains(log, "handing numbers to: http\n")) << "the good lines are in effect\n" << log;
+  EXPECT_TRUE(Contains(log, "the notification area says: a line of the settings file is left out\n")) << log;
+
+  ASSERT_TRUE(StartTray(L"--port 20003", &tray));
+  settings = OpenWindowFromTheBox(tray);
+  ASSERT_NE(nullptr, settings);
+  Type(settings, IDC_COUNTRY, L"49");
+  EXPECT_EQ(0u, ControlText(settings, IDC_FAULT).find(L"Line 6: phone-adress=phone.example.com: no such setting"))
+      << Utf8(ControlText(settings, IDC_FAULT));
+  Press(settings, IDOK);
+  EXPECT_EQ(0u, ControlText(settings, IDC_PROBLEM).find(L"Line 6 of the settings file is still at fault"))
+      << Utf8(ControlText(settings, IDC_PROBLEM));
+  EXPECT_EQ(text, ReadWholeFile(folders.settings)) << "nothing written while a line is at fault";
+  Press(settings, IDC_DROP_LINE);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(settings, IDC_FAULT)));
+  Press(settings, IDOK);
+  ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+  window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
+  ASSERT_NE(nullptr, window);
+  PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+  EXPECT_EQ(0, WaitForExit(&tray, 20000));
+  std::string saved = ReadWholeFile(folders.settings);
+  for (const std::string& line : good) EXPECT_EQ(1u, Count(saved, "\n" + line + "\r\n")) << line << " in\n" << saved;
+  EXPECT_TRUE(Contains(saved, "\ncountry=49\r\n")) << saved;
+  EXPECT_FALSE(Contains(saved, "4x9") || Contains(saved, "phone-adress")) << saved;
+}
+
+// An administrator's roll-out names a phone that asks for a password (by its
+// kind, or by the user name the roll-out gives): the user's first start opens
+// the window with the administrator's fields filled in and locked, asking for
+// the password, and Save writes only that.
+TEST(SettingsWindow, AfterARollOutTheFirstStartAsksForThePasswordWithTheFieldsLocked) {
+  struct RollOut {
+    std::string text;
+    std::vector<int> locked;
+  };
+  const RollOut rollOuts[] = {
+      {"[dial-service]\nphone=asterisk\nphone-address=127.0.0.1:18431\nphone-endpoint=PJSIP/201\n",
+       {IDC_ADDRESS, IDC_ENDPOINT}},
+      {"[dial-service]\nphone=snom\nphone-address=127.0.0.1:18431\nhttp-user=alice\n", {IDC_ADDRESS, IDC_USER}},
+  };
+  wchar_t programData[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH);
+  for (const RollOut& r : rollOuts) {
+    SCOPED_TRACE(r.text);
+    TrayFolders folders = FreshTrayFolders();
+    std::wstring folder = FreshTempFolder(L"programdata");
+    std::wstring machineFile = folder + L"\\teldial\\dial-service.ini";
+    WriteSettings(machineFile, r.text);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    EXPECT_EQ(DWORD(ERROR_SUCCESS),
+              SetNamedSecurityInfoW(&machineFile[0], SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr));
+    LocalFree(descriptor);
+
+    ProgramRun tray;
+    EndedAtExit guard = {&tray};
+    SetEnvironmentVariableW(L"ProgramData", folder.c_str());
+    bool started = StartTray(L"--port 20004", &tray);
+    SetEnvironmentVariableW(L"ProgramData", programData);
+    ASSERT_TRUE(started);
+    HWND settings = AwaitSettingsWindow(tray.processId);
+    ASSERT_NE(nullptr, settings) << ReadWholeFile(folders.log);
+    EXPECT_EQ(L"Password: the phone asks for one", ControlText(settings, IDC_FAULT));
+    EXPECT_EQ(GetDlgItem(settings, IDC_PASSWORD), FocusIn(settings));
+    for (int field : r.locked)
+      EXPECT_TRUE(GetWindowLongW(GetDlgItem(settings, field), GWL_STYLE) & ES_READONLY) << field;
+    EXPECT_FALSE(GetWindowLongW(GetDlgItem(settings, IDC_PASSWORD), GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_KIND)));
+    EXPECT_EQ(L"127.0.0.1:18431", ControlText(settings, IDC_ADDRESS));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(settings, IDC_LOCKED_NOTE)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(settings, IDC_PASSWORD_CUE))) << "no password is stored";
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(settings, IDC_CONFIRM));
+    Type(settings, IDC_PASSWORD, L"pa ss:w0rd");
+    if (!(GetWindowLongW(GetDlgItem(settings, IDC_USER), GWL_STYLE) & ES_READONLY)) Type(settings, IDC_USER, L"alice");
+    Press(settings, IDOK);
+    ASSERT_TRUE(AwaitClosed(settings, 10000)) << Utf8(ControlText(settings, IDC_PROBLEM));
+    HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 5000);
+    PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
+    EXPECT_EQ(0, WaitForExit(&tray, 20000));
+    std::string saved = ReadWholeFile(folders.settings);
+    EXPECT_TRUE(Contains(saved, "\nhttp-password-protected=")) << saved;
+    for (const char* key : {"phone=", "phone-address", "confirm=no"}) EXPECT_FALSE(Contains(saved, key)) << saved;
+    EXPECT_TRUE(Contains(ReadWholeFile(folders.log), "settings saved, handing numbers to: http\n"))
+        << ReadWholeFile(folders.log);
+  }
 }
 
 // A request that left without an answer is not called a failure: the tray
