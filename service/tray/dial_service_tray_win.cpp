@@ -121,26 +121,45 @@ static void AddIcon() {
   if (!iconShown) LogLine("the notification area cannot show the icon");
 }
 
+// A balloon by the icon, its UTF-8 text cut with "..." where a balloon holds
+// less; the caller logs what it says.
+static void ShowBalloon(DWORD infoFlags, const wchar_t* title, const char* text) {
+  if (!iconShown) return;
+  NOTIFYICONDATAW balloon = icon;
+  balloon.uFlags = NIF_INFO;
+  balloon.dwInfoFlags = infoFlags;
+  const size_t kTitleSize = sizeof balloon.szInfoTitle / sizeof balloon.szInfoTitle[0];
+  const size_t kTextSize = sizeof balloon.szInfo / sizeof balloon.szInfo[0];
+  _snwprintf(balloon.szInfoTitle, kTitleSize, L"%ls", title);
+  balloon.szInfoTitle[kTitleSize - 1] = 0;
+  int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  wchar_t* wide = units > 0 ? static_cast<wchar_t*>(malloc(size_t(units) * sizeof(wchar_t))) : nullptr;
+  if (!wide || !MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, units))
+    wcscpy(balloon.szInfo, L"?");
+  else if (size_t(units) <= kTextSize)
+    wcscpy(balloon.szInfo, wide);
+  else
+    _snwprintf(balloon.szInfo, kTextSize, L"%.*ls...", int(kTextSize - 4), wide);
+  free(wide);
+  balloon.szInfo[kTextSize - 1] = 0;
+  if (!Shell_NotifyIconW(NIM_MODIFY, &balloon)) LogLine("the notification area cannot show the balloon");
+}
+
 // Posted from the serving thread, which must not wait for the shell.
 static void PostBrakeNews() { PostMessageW(window, kBrakeMessage, 0, 0); }
 
 static void ShowBrakeBalloon() {
   LogLine("the notification area says: numbers are coming too fast, the rest are refused");
-  if (!iconShown) return;
-  NOTIFYICONDATAW balloon = icon;
-  balloon.uFlags = NIF_INFO;
-  balloon.dwInfoFlags = NIIF_WARNING;
-  wcscpy(balloon.szInfoTitle, L"teldial: too many numbers at once");
-  wcscpy(balloon.szInfo, L"Numbers are arriving faster than anyone clicks. They are refused "
-                         L"until none has come for a while; the log has the details.");
-  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+  ShowBalloon(NIIF_WARNING, L"teldial: too many numbers at once",
+              "Numbers are arriving faster than anyone clicks. They are refused until none has come for a "
+              "while; the log has the details.");
 }
 
 // A number the phone did not take, for a balloon; posted with the message.
 struct FailureNews {
   bool mayStillDial;
   char number[kMaxDialledLength + 1];
-  wchar_t text[256];  // the size of a balloon's text
+  char text[1024];
 };
 
 // Called on the HTTP worker's thread, which must not wait for the shell.
@@ -154,27 +173,17 @@ static void PostFailureNews(const char* number, const char* outcome, bool maySti
   char prefix[kMaxDialledLength + 16];
   snprintf(prefix, sizeof prefix, "http %s: ", number);
   const char* what = strncmp(outcome, prefix, strlen(prefix)) == 0 ? outcome + strlen(prefix) : outcome;
-  char text[1024];
-  snprintf(text, sizeof text, mayStillDial ? "%s: %s. Look at the phone before you click again." : "%s: %s", number,
-           what);
-  wchar_t wide[1024];
-  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 1024)) wide[0] = 0;
-  wcsncpy(news->text, wide, 255);
+  snprintf(news->text, sizeof news->text,
+           mayStillDial ? "%s: %s. Look at the phone before you click again." : "%s: %s", number, what);
   if (!PostMessageW(shownBy, kFailureMessage, 0, reinterpret_cast<LPARAM>(news))) free(news);
 }
 
 static void ShowFailureBalloon(FailureNews* news) {
   LogLine("the notification area says: %s %s", news->mayStillDial ? "the phone may still dial" : "not dialled",
           news->number);
-  if (iconShown) {
-    NOTIFYICONDATAW balloon = icon;
-    balloon.uFlags = NIF_INFO;
-    balloon.dwInfoFlags = NIIF_WARNING;
-    wcscpy(balloon.szInfoTitle,
-           news->mayStillDial ? L"teldial: the phone may still dial" : L"teldial: the number was not dialled");
-    wcscpy(balloon.szInfo, news->text);
-    Shell_NotifyIconW(NIM_MODIFY, &balloon);
-  }
+  ShowBalloon(NIIF_WARNING,
+              news->mayStillDial ? L"teldial: the phone may still dial" : L"teldial: the number was not dialled",
+              news->text);
   free(news);
 }
 
@@ -210,28 +219,17 @@ static void PostRefusalNews(const char* arrivedShown, const char* reason) {
 
 static void ShowRefusalBalloon(RefusalNews* news) {
   LogLine("the notification area says: not dialled %s: %s", news->arrived, news->reason);
-  if (iconShown) {
-    NOTIFYICONDATAW balloon = icon;
-    balloon.uFlags = NIF_INFO;
-    balloon.dwInfoFlags = NIIF_WARNING;
-    wcscpy(balloon.szInfoTitle, L"teldial: the number was not dialled");
-    char text[kMaxFormattedTextSize + 160];
-    snprintf(text, sizeof text, "%s: %s.", news->arrived, news->reason);
-    const size_t kBalloonText = sizeof balloon.szInfo / sizeof balloon.szInfo[0];
-    wchar_t wide[kMaxFormattedTextSize + 160];
-    if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, int(sizeof wide / sizeof wide[0]))) wcscpy(wide, L"?");
-    // A long link is cut before the reason would be.
-    size_t length = wcslen(wide);
-    if (length >= kBalloonText) {
-      size_t reasonLength = strlen(news->reason) + 3;
-      _snwprintf(balloon.szInfo, kBalloonText, L"%.*ls... %hs.", int(kBalloonText - reasonLength - 8), wide,
-                 news->reason);
-    } else {
-      wcscpy(balloon.szInfo, wide);
-    }
-    balloon.szInfo[kBalloonText - 1] = 0;
-    if (!Shell_NotifyIconW(NIM_MODIFY, &balloon)) LogLine("the notification area cannot show the balloon");
-  }
+  // A long link is cut before the reason would be: a balloon holds 255
+  // characters, and no UTF-8 byte makes more than one of them.
+  const size_t kBalloonText = 255;
+  size_t room = kBalloonText - strlen(news->reason) - 8;
+  size_t cut = strlen(news->arrived);
+  bool cutShort = cut > room;
+  if (cutShort)
+    for (cut = room; cut > 0 && (static_cast<unsigned char>(news->arrived[cut]) & 0xC0) == 0x80;) cut--;
+  char text[kMaxFormattedTextSize + 160];
+  snprintf(text, sizeof text, "%.*s%s: %s.", int(cut), news->arrived, cutShort ? "..." : "", news->reason);
+  ShowBalloon(NIIF_WARNING, L"teldial: the number was not dialled", text);
   free(news);
 }
 
@@ -312,15 +310,11 @@ static void TellWhatWaitsForRestart(const ServiceOptions& saved) {
   if (saved.logSizeKb != running.logSizeKb) strcat(keys, ", log-size");
   if (!keys[0]) return;
   LogLine("saved, but taken up only at the next start: %s", keys + 2);
-  if (!iconShown) return;
-  NOTIFYICONDATAW balloon = icon;
-  balloon.uFlags = NIF_INFO;
-  balloon.dwInfoFlags = NIIF_INFO;
-  wcscpy(balloon.szInfoTitle, L"teldial: settings saved");
-  _snwprintf(balloon.szInfo, 256, L"These keys of the settings file take effect when the dial service starts "
-                                  L"again (Quit, then start it): %hs.", keys + 2);
-  balloon.szInfo[255] = 0;
-  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+  char text[160];
+  snprintf(text, sizeof text,
+           "These keys of the settings file take effect when the dial service starts again (Quit, then start it): "
+           "%s.", keys + 2);
+  ShowBalloon(NIIF_INFO, L"teldial: settings saved", text);
 }
 
 // After Save: the files are read again and taken up at once.
@@ -585,17 +579,10 @@ static void ShowDistrustBalloon(const LoadedOptions& loaded) {
   snprintf(why, sizeof why, "%s", loaded.machineNotes);
   if (char* end = strchr(why, '\n')) *end = 0;
   LogLine("the notification area says: the machine's settings file was not read");
-  if (!iconShown) return;
-  NOTIFYICONDATAW balloon = icon;
-  balloon.uFlags = NIF_INFO;
-  balloon.dwInfoFlags = NIIF_WARNING;
-  wcscpy(balloon.szInfoTitle, L"teldial: the machine's settings are not used");
-  wchar_t wide[512];
-  if (!MultiByteToWideChar(CP_UTF8, 0, why, -1, wide, 512)) wide[0] = 0;
-  _snwprintf(balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0],
-             L"%ls. Only a file that administrators alone may change is used; your own settings apply.", wide);
-  balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
-  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+  char text[640];
+  snprintf(text, sizeof text, "%s. Only a file that administrators alone may change is used; your own settings apply.",
+           why);
+  ShowBalloon(NIIF_WARNING, L"teldial: the machine's settings are not used", text);
 }
 
 // Lines of the user's file left out at the start: the first is said in a
@@ -606,21 +593,13 @@ static void ShowSettingsFaultBalloon(const LoadedOptions& loaded) {
             loaded.userFaults[i].problem);
   if (!loaded.userFaultCount) return;
   LogLine("the notification area says: a line of the settings file is left out");
-  if (!iconShown) return;
   const SettingsFault& fault = loaded.userFaults[0];
   char words[kMaxOptionProblem];
   FieldWording(fault.problem, words, sizeof words);
   char text[512];
   snprintf(text, sizeof text, "Line %u: %s: %s. Open Settings from this icon to put it right.", fault.line,
            fault.text, words);
-  NOTIFYICONDATAW balloon = icon;
-  balloon.uFlags = NIF_INFO;
-  balloon.dwInfoFlags = NIIF_WARNING;
-  wcscpy(balloon.szInfoTitle, L"teldial: a line of your settings is left out");
-  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, balloon.szInfo, sizeof balloon.szInfo / sizeof balloon.szInfo[0]))
-    balloon.szInfo[0] = 0;
-  balloon.szInfo[sizeof balloon.szInfo / sizeof balloon.szInfo[0] - 1] = 0;
-  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+  ShowBalloon(NIIF_WARNING, L"teldial: a line of your settings is left out", text);
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
