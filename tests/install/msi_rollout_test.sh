@@ -4,7 +4,9 @@
 # clean Wine prefix; then a user's tray started as at logon, and a tel:
 # link. The user has chosen nothing yet, so the tray asks before the first
 # call: the confirmation window is on the screen and nothing has gone to the
-# phone.
+# phone. Then a repair names a phone that wants a password: the user's next
+# start opens the settings window to ask for it. (Which fields it locks is
+# checked control by control in settings_window_test, with the same file.)
 #
 #   msi_rollout_test.sh i686|x86_64 path/to/teldial-<version>-x64.msi (or -x86.msi)
 set -uo pipefail
@@ -42,6 +44,23 @@ sleep 1
 tr -d '\r' <"$log" | sed 's/^/   tray: /'
 check "the tray asks the user" 1 "$(tr -d '\r' <"$log" | grep -c 'asking the user to confirm')"
 check "nothing went to the phone" 0 "$(tr -d '\r' <"$log" | grep -c -E 'http [0-9+]')"
+
+echo "== a repair names a phone that asks for a password"
+kill "$service_pid" 2>/dev/null
+wait "$service_pid" 2>/dev/null
+wineserver -w
+wine msiexec /i 'C:\teldial.msi' /qn REINSTALL=ALL PHONE=grandstream </dev/null >/dev/null 2>&1
+check "repair exit code" 0 "$?"
+wineserver -w
+: >"$log"
+wine "$drive_c/Program Files/teldial/dial-service-tray.exe" </dev/null >/dev/null 2>&1 &
+service_pid=$!
+asked=$(timeout 30 xdotool search --sync --onlyvisible --name 'teldial settings' 2>/dev/null | head -n 1)
+check "the settings window is on the screen" yes "$([ -n "$asked" ] && echo yes || echo no)"
+check "the tray says the password is missing" 1 \
+  "$(tr -d '\r' <"$log" | grep -c "asks for a password, which this user has not given yet")"
+kill "$service_pid" 2>/dev/null
+wait "$service_pid" 2>/dev/null
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
