@@ -297,18 +297,8 @@ TEST(DialServiceTray, ARollOutLeavesConfirmationOnAndAFileOthersMayChangeIsNotRe
     DWORD written = 0;
     WriteFile(file, c.text.data(), DWORD(c.text.size()), &written, nullptr);
     CloseHandle(file);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    std::wstring sddl = std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;") + c.everyone + L";;;WD)";
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                     nullptr));
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    EXPECT_EQ(DWORD(ERROR_SUCCESS),
-              SetNamedSecurityInfoW(&machineFile[0], SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    dacl, nullptr));
-    LocalFree(descriptor);
+    EXPECT_TRUE(SetAccessList(machineFile, std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;") +
+                                               c.everyone + L";;;WD)"));
 
     ProgramRun tray;
     EndedAtExit guard = {&tray};

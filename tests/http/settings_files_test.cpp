@@ -167,20 +167,6 @@ std::wstring ReaderSid() {
   return sid;
 }
 
-// Sets the DACL written in SDDL ("D:P(A;;FA;;;SY)...") as the file's own.
-bool SetAccessList(const std::wstring& path, const std::wstring& sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return false;
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                      nullptr, dacl, nullptr);
-  LocalFree(descriptor);
-  return error == ERROR_SUCCESS;
-}
 }  // namespace
 
 // Wine keeps no security descriptor of its own for a file: SetNamedSecurityInfo

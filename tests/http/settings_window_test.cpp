@@ -316,17 +316,7 @@ TEST(SettingsWindow, AfterARollOutTheFirstStartAsksForThePasswordWithTheFieldsLo
     std::wstring folder = FreshTempFolder(L"programdata");
     std::wstring machineFile = folder + L"\\teldial\\dial-service.ini";
     WriteSettings(machineFile, r.text);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    EXPECT_EQ(DWORD(ERROR_SUCCESS),
-              SetNamedSecurityInfoW(&machineFile[0], SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    dacl, nullptr));
-    LocalFree(descriptor);
+    EXPECT_TRUE(SetAccessList(machineFile, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;FR;;;WD)"));
 
     ProgramRun tray;
     EndedAtExit guard = {&tray};

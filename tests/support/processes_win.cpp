@@ -1,6 +1,8 @@
 #include "processes_win.h"
 
+#include <aclapi.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <wctype.h>
 
 #include <vector>
@@ -151,4 +153,18 @@ std::wstring MessageBoxText(HWND box) {
 void PressOk(HWND box) {
   HWND button = GetDlgItem(box, IDOK);
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+bool SetAccessList(const std::wstring& path, const std::wstring& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  DWORD error = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  return error == ERROR_SUCCESS;
 }

@@ -18,6 +18,8 @@ std::wstring TeldialPath();
 // process and a serial number.
 std::wstring FreshTempFolder(const wchar_t* name);
 std::wstring CopyOfTeldial(const wchar_t* fileName);
+// Sets the DACL written in SDDL ("D:P(A;;FA;;;SY)...") as the file's own.
+bool SetAccessList(const std::wstring& path, const std::wstring& sddl);
 
 // commandLine is handed to CreateProcessW unchanged.
 bool StartProgram(const std::wstring& program, const std::wstring& commandLine, ProgramRun* run);
