@@ -135,7 +135,8 @@ function(teldial_add_msi version output)
     OUTPUT "${output}"
     COMMAND ${CMAKE_COMMAND} -E rm -f "${output}"
     COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_TOUCH} -d "${teldial_fixed_time}" .
-            teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE "${teldial_empty_settings}"
+            teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE ${TELDIAL_GUIDE_FILES}
+            "${teldial_empty_settings}"
     COMMAND ${CMAKE_COMMAND} -E chdir "${TELDIAL_PACKAGE_DIR}" ${TELDIAL_FAKETIME} -f "${teldial_fixed_time}"
             ${TELDIAL_WIXL} -a ${TELDIAL_MSI_ARCH} -D Arch=${TELDIAL_MSI_ARCH} -D Version=${version}
             -D ProductCode=${product_code} -D PackageCode=${package_code} -D SettingsFile=${teldial_empty_settings_source}

@@ -48,6 +48,10 @@ folder_unix="$WINEPREFIX/drive_c/R&D tools/$name"
 for file in teldial.exe dial-service.exe dial-service-tray.exe register.cmd unregister.cmd README.md LICENSE; do
   check "package holds $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
 done
+# Every guide and picture the README links to comes with it.
+for file in $(grep -o -E 'docs/[a-z-]+\.(md|png)' "$folder_unix/README.md" | sort -u); do
+  check "package holds $file, which the README links to" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
+done
 folder="C:\\R&D tools\\$name"
 command_line="\"$folder\\teldial.exe\" \"%1\""
 

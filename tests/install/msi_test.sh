@@ -123,6 +123,9 @@ check "one teldial installed after the upgrade" 1 \
 for file in teldial.exe dial-service.exe dial-service-tray.exe README.md LICENSE; do
   check "installed: $file" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
 done
+for file in $(grep -o -E 'docs/[a-z-]+\.(md|png)' "$folder_unix/README.md" | sort -u); do
+  check "installed: $file, which the README links to" yes "$([ -f "$folder_unix/$file" ] && echo yes || echo no)"
+done
 # Wine 8 puts a per-machine package's shortcut into the installing user's
 # Start menu; Windows into the all-users one.
 shortcuts=$(cd "$drive_c" &&
@@ -151,10 +154,10 @@ open_link_with_service "$folder_unix" 'tel:0555501230' || exit 1
 log="$work/service.log"
 check "service received the number through the link" yes \
   "$(grep -q -F 'number 0555501230' "$log" && echo yes || echo no)"
-# Only the machine-wide settings name a phone: without them the number would
-# go to the log alone.
-check "service dialled it with the machine-wide phone" yes \
-  "$(grep -q -F 'http 0555501230' "$log" && echo yes || echo no)"
+# Only the machine-wide settings name a phone and the outside line: without
+# them the number would go to the log alone, as written.
+check "service dialled it with the machine-wide phone and rules" yes \
+  "$(grep -q -F 'http 00555501230' "$log" && echo yes || echo no)"
 
 echo "== a repair with new properties: each user's own phone, no logon start"
 wine msiexec /i 'C:\teldial.msi' /qn REINSTALL=ALL AUTOSTART=0 'PHONE_ADDRESS=phone-{user}.example.com' \
