@@ -9,11 +9,11 @@
 
 #include "service/number/log_text.h"
 #include "service/number/service_text.h"
-#include "service/sinks/base64.h"
-#include "service/sinks/digest_hash_win.h"
-#include "service/sinks/http_auth.h"
-#include "service/sinks/http_connection_win.h"
-#include "service/sinks/http_wire.h"
+#include "service/http/base64.h"
+#include "service/http/digest_hash_win.h"
+#include "service/http/http_auth.h"
+#include "service/http/http_connection_win.h"
+#include "service/http/http_wire.h"
 #include "service/sinks/password_protection_win.h"
 #include "service/sinks/phone_presets.h"
 

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "service/sinks/base64.h"
+#include "service/http/base64.h"
 
 // A protected blob is a few hundred bytes beyond its password; a password of
 // a phone's web page is short, so this bounds what is decoded.

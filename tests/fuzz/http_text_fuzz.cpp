@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "service/sinks/http_auth.h"
-#include "service/sinks/http_digest.h"
+#include "service/http/http_auth.h"
+#include "service/http/http_digest.h"
 #include "service/sinks/http_template.h"
-#include "service/sinks/http_wire.h"
+#include "service/http/http_wire.h"
 #include "service/settings/service_options.h"
 
 namespace {

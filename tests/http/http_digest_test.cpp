@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "service/sinks/digest_hash_win.h"
-#include "service/sinks/http_digest.h"
+#include "service/http/digest_hash_win.h"
+#include "service/http/http_digest.h"
 
 TEST(DigestAuthorization, PublishedExamplesComputedWithTheSystemHashes) {
   struct Case {

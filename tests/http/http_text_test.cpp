@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "service/sinks/http_digest.h"
+#include "service/http/http_digest.h"
 #include "service/sinks/http_template.h"
 #include "service/settings/service_options.h"
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "service/sinks/http_auth.h"
-#include "service/sinks/http_wire.h"
+#include "service/http/http_auth.h"
+#include "service/http/http_wire.h"
 
 TEST(HttpWire, RequestHeadAsSent) {
   char out[512];

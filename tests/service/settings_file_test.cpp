@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/sinks/base64.h"
+#include "service/http/base64.h"
 #include "service/settings/service_options.h"
 #include "service/settings/file_trust.h"
 #include "service/settings/settings_file.h"

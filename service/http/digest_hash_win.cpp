@@ -1,4 +1,4 @@
-#include "service/sinks/digest_hash_win.h"
+#include "service/http/digest_hash_win.h"
 
 #include <windows.h>
 #include <bcrypt.h>

@@ -1,7 +1,7 @@
 // Plain Winsock with Schannel on top rather than WinHTTP: WinHTTP keeps its
 // connections to itself (none can be opened ahead of a request), and under
 // Wine a blocked receive of its own can be neither bounded nor cut short.
-#include "service/sinks/http_connection_win.h"
+#include "service/http/http_connection_win.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -8,7 +8,7 @@
 // requester sends and hashes.
 #include <stddef.h>
 
-#include "service/sinks/http_digest.h"
+#include "service/http/http_digest.h"
 
 enum AuthScheme { kAuthNone, kAuthBasic, kAuthDigest };
 

@@ -1,4 +1,4 @@
-#include "service/sinks/http_auth.h"
+#include "service/http/http_auth.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "service/sinks/base64.h"
+#include "service/http/base64.h"
 
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "service/sinks/http_digest.h"
+#include "service/http/http_digest.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "service/sinks/http_wire.h"
+#include "service/http/http_wire.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -3,7 +3,7 @@
 // own cryptography (BCrypt), so that no hash code of ours is needed.
 #include <stddef.h>
 
-#include "service/sinks/http_digest.h"
+#include "service/http/http_digest.h"
 
 // A DigestHashFunction: MD5 or SHA-256 of data as lower-case hex.
 bool DigestHashHex(DigestAlgorithm algorithm, const char* data, size_t length, char* hex);
