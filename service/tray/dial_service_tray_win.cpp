@@ -35,7 +35,15 @@ static const UINT kOpenSettingsMessage = WM_APP + 4;
 static const UINT kBrakeMessage = WM_APP + 5;
 static const UINT kFailureMessage = WM_APP + 6;
 static const UINT kRefusalMessage = WM_APP + 7;
-enum { kOpenLogCommand = 1, kQuitCommand = 2, kSettingsCommand = 3, kFirstRecentCommand = 16 };
+enum {
+  kOpenLogCommand = 1,
+  kQuitCommand = 2,
+  kSettingsCommand = 3,
+  kHangUpCommand = 4,
+  kDialClipboardCommand = 5,
+  kDialWindowCommand = 6,
+  kFirstRecentCommand = 16
+};
 
 static int programArgc;
 static wchar_t** programArgv;
