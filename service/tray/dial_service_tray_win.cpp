@@ -1,8 +1,9 @@
 // dial-service-tray.exe: the dial service in the background, a GUI program so
 // that starting it from the Run key or Explorer opens no console window. It
 // shows an icon in the notification area whose tooltip gives the port and the
-// last number, with a menu for the settings window, to dial a recent number
-// again, open the log or quit; the log is a file under %LOCALAPPDATA%\teldial.
+// last number, with a menu for the settings window, to dial a number typed in
+// the Dial window, the one in the clipboard or a recent one again, open the
+// log or quit; the log is a file under %LOCALAPPDATA%\teldial.
 // One instance runs per user and session. The settings window opens by itself
 // at the first start, and when a settings file is at fault.
 #include <winsock2.h>
@@ -19,12 +20,15 @@
 #include "service/loop/dial_service_win.h"
 #include "service/number/dialing_rules.h"
 #include "service/number/log_text.h"
+#include "service/number/number_in_text.h"
 #include "service/number/phone_number.h"
 #include "service/settings/desk_names_win.h"
 #include "service/settings/field_wording.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
 #include "service/sinks/command_template.h"
+#include "service/tray/clipboard_text_win.h"
+#include "service/tray/dial_window_win.h"
 
 static const wchar_t kWindowClass[] = L"teldial-dial-service-tray";
 static const wchar_t kTitle[] = L"teldial dial service";
@@ -268,6 +272,8 @@ static HMENU MakeRecentNumbersMenu() {
 static void ShowMenu() {
   HMENU menu = CreatePopupMenu();
   AppendMenuW(menu, MF_STRING, kSettingsCommand, L"&Settings\u2026");
+  AppendMenuW(menu, MF_STRING, kDialWindowCommand, L"&Dial\u2026");
+  AppendMenuW(menu, MF_STRING | (ClipboardHoldsText() ? 0 : MF_GRAYED), kDialClipboardCommand, L"Dial &clipboard");
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(MakeRecentNumbersMenu()), L"&Recent numbers");
   AppendMenuW(menu, MF_STRING, kOpenLogCommand, L"Open &log");
   AppendMenuW(menu, MF_STRING, kQuitCommand, L"&Quit");
@@ -351,8 +357,49 @@ static void OpenSettings() {
                       LoadedInEffect().passwordMissing ? "Password: the phone asks for one" : nullptr);
 }
 
+// Bounds the clipboard's text that is searched for a number.
+static const size_t kMaxClipboardText = 64 * 1024;
+// The start of a text without a number that a balloon shows, in bytes.
+static const size_t kShownClipboardStart = 60;
+
+static void SayNothingDialled(const char* logged, const char* said) {
+  LogLine("the notification area says: nothing dialled: %s", logged);
+  ShowBalloon(NIIF_INFO, L"teldial: nothing dialled", said);
+}
+
+// "Dial clipboard": the first phone number in the clipboard's text goes the
+// way of a number from a dialer; without one, a balloon says why.
+static void DialClipboard() {
+  static char text[kMaxClipboardText];
+  size_t length = 0;
+  ClipboardText copied = CopyClipboardText(text, sizeof text, &length);
+  size_t start = 0, size = 0;
+  if (copied == kClipboardBusy) {
+    SayNothingDialled("another program holds the clipboard",
+                      "Another program holds the clipboard. Try again in a moment.");
+  } else if (copied == kClipboardHoldsNoText) {
+    SayNothingDialled("the clipboard holds no text", "The clipboard holds no text.");
+  } else if (!FindPhoneNumberInText(text, length, &start, &size)) {
+    // Its start, cut at a character, so that the user sees what was copied.
+    size_t shown = length;
+    if (shown > kShownClipboardStart)
+      for (shown = kShownClipboardStart; shown > 0 && (static_cast<unsigned char>(text[shown]) & 0xC0) == 0x80;)
+        shown--;
+    char beginning[kMaxFormattedTextSize];
+    FormatTextForLog(text, shown, beginning, sizeof beginning);
+    char said[kMaxFormattedTextSize + 64];
+    snprintf(said, sizeof said, "No phone number in the clipboard's text: %s%s", beginning,
+             shown < length ? "..." : "");
+    SayNothingDialled("no phone number in the clipboard's text", said);
+  } else {
+    DialFromScreen(text + start, size, "the clipboard");
+  }
+}
+
 static void Command(WORD command) {
   if (command == kSettingsCommand) OpenSettings();
+  if (command == kDialWindowCommand && !OpenDialWindow()) LogLine("the Dial window cannot be opened");
+  if (command == kDialClipboardCommand) DialClipboard();
   if (command == kOpenLogCommand) OpenLog();
   if (command == kQuitCommand) {
     LogLine("quit from the menu");
@@ -668,6 +715,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   if (firstStart || startedWith->passwordMissing) PostMessageW(window, kOpenSettingsMessage, 0, 0);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (HandleDialWindowMessage(&message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

@@ -95,3 +95,15 @@ void PressKeys(std::initializer_list<WORD> keys) {
     Sleep(150);
   }
 }
+
+void TypeText(const std::wstring& text) {
+  for (wchar_t character : text) {
+    INPUT strokes[2] = {};
+    strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+    strokes[0].ki.wScan = strokes[1].ki.wScan = character;
+    strokes[0].ki.dwFlags = KEYEVENTF_UNICODE;
+    strokes[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+    SendInput(2, strokes, sizeof(INPUT));
+    Sleep(20);
+  }
+}

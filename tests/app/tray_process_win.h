@@ -35,6 +35,8 @@ struct EndedAtExit {
 void ClickAt(int x, int y);
 // Each key pressed and let go, through the system's input queue.
 void PressKeys(std::initializer_list<WORD> keys);
+// Each character typed as itself (KEYEVENTF_UNICODE), whatever the keyboard layout.
+void TypeText(const std::wstring& text);
 
 // The first top-level window of the process (0: any) with that class and a
 // title holding titlePart (null: any of either), or null after timeoutMs.
