@@ -142,5 +142,8 @@ TEST(TrayMenu, DialClipboardAndTheDialWindowDialTheFirstNumberInTheirText) {
   PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
   std::string logged = FileText(log);
+  EXPECT_EQ(1u, Count(logged, "dial +49 5555 0123-0 (from the clipboard)\n")) << logged;
+  EXPECT_EQ(1u, Count(logged, "dial 030 1234-567 (from the Dial window)\n")) << logged;
+  EXPECT_EQ(1u, Count(logged, "dial +49555501230 (from the Dial window)\n")) << logged;
   EXPECT_EQ(0u, Count(logged, "the clipboard holds no text")) << "the greyed item did nothing" << logged;
 }
