@@ -7,8 +7,8 @@ set(TELDIAL_PACKAGE_NAME "teldial-${PROJECT_VERSION}-${TELDIAL_PLATFORM}")
 set(TELDIAL_PACKAGE_DIR "${PROJECT_BINARY_DIR}/package/${TELDIAL_PACKAGE_NAME}")
 set(TELDIAL_PACKAGE_ZIP "${PROJECT_BINARY_DIR}/${TELDIAL_PACKAGE_NAME}.zip")
 # The README links to these; install/teldial.wxs names the same files.
-set(TELDIAL_GUIDES admin.md command-line.md developer.md phones.md confirmation-window.png settings-window.png
-    tray-menu.png tray-tooltip.png usage-box.png)
+set(TELDIAL_GUIDES admin.md command-line.md developer.md phones.md confirmation-window.png dial-window.png
+    settings-window.png tray-menu.png tray-tooltip.png usage-box.png)
 list(TRANSFORM TELDIAL_GUIDES PREPEND "${PROJECT_SOURCE_DIR}/docs/" OUTPUT_VARIABLE teldial_guide_sources)
 list(TRANSFORM TELDIAL_GUIDES PREPEND "docs/" OUTPUT_VARIABLE TELDIAL_GUIDE_FILES)
 
