@@ -42,7 +42,9 @@ struct HttpRequester {
   ServerAuth auth;
   RequestEnd lastEnd;
   char* host;         // the Host header's value
-  char* headerLines;  // every --http-header, each ended by CRLF
+  char* headerLines;  // the preset's headers, then every --http-header, each ended by CRLF
+  size_t givenHeadersAt;     // where the --http-header lines start in headerLines
+  const char* headersToSend;  // headerLines, or from givenHeadersAt for a request of the user's own
   char* userUtf8;
   char* passwordUtf8;
   wchar_t* password;  // null when no source gives one
@@ -192,9 +194,9 @@ static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorizat
   memset(exchange, 0, sizeof *exchange);
   requester->answerBodyLength = 0;
   if (!EnsureConnection(requester, deadline, &exchange->failure)) return EndExchange(exchange, kNotSent, nullptr);
-  WireRequest request = {requester->method, requester->target, requester->host, requester->headerLines,
+  WireRequest request = {requester->method, requester->target, requester->host, requester->headersToSend,
                          authorization,     bodyLength};
-  size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headerLines) +
+  size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headersToSend) +
                 (authorization ? strlen(authorization) : 0) + 256 + bodyLength;
   char* bytes = static_cast<char*>(malloc(size));
   size_t headLength = bytes ? WriteRequestHead(request, bytes, size) : 0;
@@ -448,8 +450,12 @@ bool RequestHangUp(HttpRequester* requester, char* outcome, size_t size) {
     if (!ExpandRequest(requester, requester->statusPathTemplate, nullptr, nullptr, nullptr, label, &bodyLength, outcome,
                        size))
       return false;
+    // The preset's headers are the end-call request's (its body's type).
     requester->method = "GET";
-    if (!Perform(requester, 0, start, label, "nothing was ended", outcome, size)) return false;
+    requester->headersToSend = requester->headerLines + requester->givenHeadersAt;
+    bool answered = Perform(requester, 0, start, label, "nothing was ended", outcome, size);
+    requester->headersToSend = requester->headerLines;
+    if (!answered) return false;
     switch (ReadCallHandle(requester->answerBody, requester->answerBodyLength, call)) {
       case kCallHandleFound:
         break;
@@ -489,9 +495,12 @@ static bool BuildHeaderLines(HttpRequester* requester) {
   if (requester->headerLines) {
     requester->headerLines[0] = 0;
     for (size_t i = 0; i < http.headerCount; i++) {
+      if (i == http.presetHeaderCount) requester->givenHeadersAt = strlen(requester->headerLines);
       strcat(requester->headerLines, lines[i]);
       strcat(requester->headerLines, "\r\n");
     }
+    if (http.headerCount <= http.presetHeaderCount) requester->givenHeadersAt = strlen(requester->headerLines);
+    requester->headersToSend = requester->headerLines;
   }
   for (size_t i = 0; i < http.headerCount; i++) {
     if (lines[i]) SecureZeroMemory(lines[i], strlen(lines[i]));
