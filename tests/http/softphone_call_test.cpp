@@ -57,6 +57,7 @@ TEST(SoftphoneCall, ASipLinkRingsTheCalleeThroughBaresip) {
 
   // sipp answers at once; baresip's ACK says the call is up.
   ASSERT_FALSE(StartsWith(AfterInTrace("ACK sip:", 10000), "(no ")) << "the call was not set up";
+  ASSERT_EQ(std::string::npos, ReadWholeFile(MessageTracePath()).find("\nBYE sip:")) << "ended before --hang-up";
   std::string outcome = RunDialService(
       L"--no-settings --hang-up --phone baresip --phone-address 127.0.0.1:" + Port(kBaresipHttpPort), &exitCode);
   EXPECT_EQ(0u, exitCode) << outcome;
