@@ -42,25 +42,29 @@ struct PhonePreset {
   const char* failureHint;
 };
 
-#define TR064_ENVELOPE(action, arguments)                                       \
-  "<?xml version=\"1.0\" encoding=\"utf-8\"?>"                                  \
-  "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "          \
-  "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"       \
-  "<u:" action " xmlns:u=\"urn:dslforum-org:service:X_VoIP:1\">" arguments "</u:" action ">" \
-  "</s:Body></s:Envelope>"
+// The router's TR-064 actions share one envelope.
+#define TR064_ENVELOPE(action, arguments)                                                  \
+  "<?xml version=\"1.0\" encoding=\"utf-8\"?>"                                             \
+  "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "                     \
+  "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"                  \
+  "<u:" action " xmlns:u=\"urn:dslforum-org:service:X_VoIP:1\">" arguments "</u:" action \
+  "></s:Body></s:Envelope>"
 #define TR064_HEADERS(action) \
   {"Content-Type: text/xml; charset=\"utf-8\"", "SOAPAction: urn:dslforum-org:service:X_VoIP:1#" action}
 
 static const PhonePreset kPresets[] = {
     {kPhoneYealink, "yealink", 80, 443, false, "/servlet?key=number={number}", nullptr, "&outgoing_uri={account}",
-     nullptr, {}, {kHttpGet, "/servlet?key=CALLEND", nullptr, {}, nullptr}, nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0,
-     nullptr},
+     nullptr, {},
+     {kHttpGet, "/servlet?key=CALLEND", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
     {kPhoneSnom, "snom", 80, 443, false, "/command.htm?number={number}", nullptr, "&outgoing_uri={account}", nullptr,
-     {}, {kHttpGet, "/command.htm?key=CANCEL", nullptr, {}, nullptr}, nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
+     {},
+     {kHttpGet, "/command.htm?key=CANCEL", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
     {kPhoneGrandstream, "grandstream", 80, 443, false, "/cgi-bin/api-make_call?passcode={password}&phonenumber={number}",
      "&account={line-1}", nullptr, nullptr, {},
-     {kHttpGet, "/cgi-bin/api-phone_operation?passcode={password}&cmd=endcall", nullptr, {}, nullptr}, nullptr, nullptr, nullptr, true,
-     kPhoneFieldLine, 0, 0, nullptr},
+     {kHttpGet, "/cgi-bin/api-phone_operation?passcode={password}&cmd=endcall", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, true, kPhoneFieldLine, 0, 0, nullptr},
     {kPhonePoly, "poly", 0, 443, true, "/api/v1/callctrl/dial", nullptr, nullptr,
      "{\"data\":{\"Dest\":\"{number}\",\"Line\":\"{line}\",\"Type\":\"TEL\"}}", {"Content-Type: application/json"},
      {kHttpPost, "/api/v1/callctrl/endCall", "{\"data\":{\"Ref\":\"{call}\"}}", {"Content-Type: application/json"},
@@ -69,14 +73,18 @@ static const PhonePreset kPresets[] = {
     {kPhoneFritzbox, "fritzbox", 49000, 49443, true, "/upnp/control/x_voip", nullptr, nullptr,
      TR064_ENVELOPE("X_AVM-DE_DialNumber", "<NewX_AVM-DE_PhoneNumber>{number}</NewX_AVM-DE_PhoneNumber>"),
      TR064_HEADERS("X_AVM-DE_DialNumber"),
-     {kHttpPost, "/upnp/control/x_voip", TR064_ENVELOPE("X_AVM-DE_DialHangup", ""), TR064_HEADERS("X_AVM-DE_DialHangup"), nullptr},
+     {kHttpPost, "/upnp/control/x_voip", TR064_ENVELOPE("X_AVM-DE_DialHangup", ""),
+      TR064_HEADERS("X_AVM-DE_DialHangup"), nullptr},
      nullptr, nullptr, nullptr, true, 0, 0, 500, "Click to Dial is off in the router, or no phone is chosen for it"},
     {kPhoneAsterisk, "asterisk", 8088, 8089, true,
      "/ari/channels?endpoint={endpoint}&extension={number}&context={context}&priority=1&channelId={call}", nullptr,
-     nullptr, nullptr, {}, {kHttpDelete, "/ari/channels/{call}", nullptr, {}, nullptr}, nullptr, nullptr, u"from-internal", true,
-     kPhoneFieldEndpoint | kPhoneFieldContext, kPhoneFieldEndpoint, 0, nullptr},
-    {kPhoneBaresip, "baresip", 8000, 0, false, "/?d{number}", nullptr, nullptr, nullptr, {}, {kHttpGet, "/?b", nullptr, {}, nullptr}, nullptr,
-     nullptr, nullptr, false, 0, 0, 0, nullptr},
+     nullptr, nullptr, {},
+     {kHttpDelete, "/ari/channels/{call}", nullptr, {}, nullptr},
+     nullptr, nullptr, u"from-internal", true, kPhoneFieldEndpoint | kPhoneFieldContext, kPhoneFieldEndpoint, 0,
+     nullptr},
+    {kPhoneBaresip, "baresip", 8000, 0, false, "/?d{number}", nullptr, nullptr, nullptr, {},
+     {kHttpGet, "/?b", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, false, 0, 0, 0, nullptr},
 };
 
 static const PhonePreset* PresetOf(PhoneKind kind) {
