@@ -11,7 +11,7 @@
 #
 # Keep the items in step with ShowMenu in service/tray/dial_service_tray_win.cpp:
 # the items have one height, so an item's place follows from its position.
-tray_menu_items=("Settings" "Dial" "Dial clipboard" "Recent numbers" "Open log" "Quit")
+tray_menu_items=("Settings" "Dial" "Dial clipboard" "Hang up" "Recent numbers" "Open log" "Quit")
 
 tray_find_area() {
   area=$(timeout 30 xdotool search --sync --onlyvisible --name '^Wine System Tray$' | head -n 1) || true

@@ -1,6 +1,7 @@
 // dial-service.exe: the service in a console, its log on standard output; and
-// the set-up helpers around it: --show-request and --test-call for one number,
-// --store-password for the settings file.
+// the helpers around it: --show-request and --test-call for one number,
+// --hang-up for the phone's current call, --store-password for the settings
+// file.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -100,6 +101,32 @@ static int TestCall(const ServiceOptions& options) {
   CloseHttpRequester(requester);
   printf("%s\n", outcome);
   return accepted ? 0 : 1;
+}
+
+static int HangUp(const ServiceOptions& options) {
+  if (options.sink.command) {
+    ReportProblem("numbers go to a program (--exec), which teldial cannot ask to hang up");
+    return 1;
+  }
+  if (!options.sink.http.url) {
+    ReportProblem("numbers are only logged, so there is no call to end (set --phone, or --http with --http-hang-up)");
+    return 1;
+  }
+  if (!options.sink.http.hangUp.url) {
+    ReportProblem("the --http request has no --http-hang-up URL, so there is no way to hang up");
+    return 1;
+  }
+  char problem[kMaxOptionProblem];
+  HttpRequester* requester = OpenHangUpRequester(options.sink.http, problem, sizeof problem);
+  if (!requester) {
+    ReportProblem("%s", problem);
+    return 2;
+  }
+  char outcome[1024];
+  bool ended = RequestHangUp(requester, outcome, sizeof outcome);
+  CloseHttpRequester(requester);
+  printf("%s\n", outcome);
+  return ended ? 0 : 1;
 }
 
 // One line from a pipe or a file, as UTF-8; the line end is dropped.
@@ -207,7 +234,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   const ServiceOptions& options = loaded->options;
   // Serving, they belong in the log; otherwise beside what is shown.
-  bool serving = !options.help && !options.showRequest && !options.testCall;
+  bool serving = !options.help && !options.showRequest && !options.testCall && !options.hangUp;
   ForEachMachineNote(loaded, serving ? LogMachineNote : ReportMachineNote);
   int result = 0;
   if (options.help) {
@@ -218,6 +245,8 @@ int wmain(int argc, wchar_t** argv) {
     result = ShowRequest(options);
   } else if (options.testCall) {
     result = TestCall(options);
+  } else if (options.hangUp) {
+    result = HangUp(options);
   } else {
     result = Serve(options);
   }

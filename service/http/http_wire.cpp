@@ -16,7 +16,7 @@ static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 size_t WriteRequestHead(const WireRequest& request, char* out, size_t size) {
   int length = snprintf(out, size, "%s %s HTTP/1.1\r\nHost: %s\r\nUser-Agent: teldial-dial-service/1.0\r\n%s",
-                        request.post ? "POST" : "GET", request.target, request.host, request.headers);
+                        request.method, request.target, request.host, request.headers);
   auto append = [&](const char* format, const char* text, unsigned long long number) {
     if (length < 0 || size_t(length) >= size) return;
     int added = text ? snprintf(out + length, size - size_t(length), format, text)
@@ -24,7 +24,7 @@ size_t WriteRequestHead(const WireRequest& request, char* out, size_t size) {
     length = added < 0 ? -1 : length + added;
   };
   if (request.authorization) append("Authorization: %s\r\n", request.authorization, 0);
-  if (request.post) append("Content-Length: %llu\r\n", nullptr, request.bodyLength);
+  if (request.bodyLength || strcmp(request.method, "POST") == 0) append("Content-Length: %llu\r\n", nullptr, request.bodyLength);
   append("\r\n", "", 0);
   return length < 0 || size_t(length) >= size ? 0 : size_t(length);
 }
@@ -159,6 +159,13 @@ bool NextHeaderValue(const AnswerHead& answer, const char* name, size_t* cursor,
 
 enum ChunkState { kChunkSize, kChunkExtension, kChunkData, kChunkDataEnd, kChunkTrailer };
 
+static void KeepPayload(BodyReader* reader, const char* data, size_t length) {
+  size_t room = reader->payloadRoom - reader->payloadLength;
+  size_t take = length < room ? length : room;
+  if (take) memcpy(reader->payload + reader->payloadLength, data, take);
+  reader->payloadLength += take;
+}
+
 void StartBody(BodyReader* reader, const AnswerHead& answer) {
   memset(reader, 0, sizeof *reader);
   reader->framing = answer.framing;
@@ -202,6 +209,7 @@ static BodyProgress ReadChunked(BodyReader* reader, const char* data, size_t len
         break;
       case kChunkData: {
         size_t take = length - i < reader->remaining ? length - i : size_t(reader->remaining);
+        KeepPayload(reader, data + i, take);
         i += take;
         reader->remaining -= take;
         if (!reader->remaining) reader->chunkState = kChunkDataEnd;
@@ -241,6 +249,7 @@ BodyProgress ReadBody(BodyReader* reader, const char* data, size_t length, size_
     case kBodyLength: {
       size_t take = length < reader->remaining ? length : size_t(reader->remaining);
       *used = take;
+      KeepPayload(reader, data, take);
       reader->remaining -= take;
       progress = reader->remaining ? kBodyMore : kBodyDone;
       break;
@@ -250,6 +259,7 @@ BodyProgress ReadBody(BodyReader* reader, const char* data, size_t length, size_
       break;
     case kBodyUntilClose:
       *used = length;
+      KeepPayload(reader, data, length);
       break;
   }
   reader->consumed += *used;

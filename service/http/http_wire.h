@@ -11,12 +11,12 @@ const size_t kMaxAnswerHeadBytes = 65536;
 const size_t kMaxAnswerBodyBytes = 65536;
 
 struct WireRequest {
-  bool post;
+  const char* method;         // "GET", "POST" or "DELETE"
   const char* target;         // the path and query, as written into the request line
   const char* host;           // the Host value: "name", "name:port", "[v6]:port"
   const char* headers;        // further header lines, each ended by CRLF; "" for none
   const char* authorization;  // the Authorization value, or null
-  size_t bodyLength;          // POST only: the Content-Length
+  size_t bodyLength;          // the Content-Length, always sent for POST
 };
 
 // The request line and headers, up to and with the empty line, and a 0;
@@ -46,7 +46,7 @@ struct AnswerHead {
 size_t FindAnswerHeadEnd(const char* data, size_t length);
 
 // Reads a complete head; false when it is not an HTTP/1.x answer. The answer
-// to a HEAD request is not expected here: only GET and POST are sent.
+// to a HEAD request is not expected here: only GET, POST and DELETE are sent.
 bool ParseAnswerHead(const char* head, size_t length, AnswerHead* answer);
 
 // The values of every header called name (any case), one per call: *cursor
@@ -58,6 +58,11 @@ bool NextHeaderValue(const AnswerHead& answer, const char* name, size_t* cursor,
 enum BodyProgress { kBodyMore, kBodyDone, kBodyBroken, kBodyTooLong };
 
 struct BodyReader {
+  // Set after StartBody to keep the body (without chunk framing): its first
+  // payloadRoom bytes go to payload, payloadLength counting them.
+  char* payload;
+  size_t payloadRoom;
+  size_t payloadLength;
   BodyFraming framing;
   unsigned long long remaining;  // of the body or of the current chunk
   int chunkState;

@@ -89,7 +89,7 @@ static bool AddBlockPrefixes(BlockList* list, const char16_t* value, char* probl
 // The options that take a value with its own check below.
 static const char16_t* const kCheckedValueOptions[] = {
     u"--port", u"--count", u"--http", u"--http-method", u"--http-header", u"--http-password-env",
-    u"--http-timeout", u"--log-size", u"--phone", u"--block", u"--max-calls",
+    u"--http-timeout", u"--log-size", u"--phone", u"--block", u"--max-calls", u"--http-hang-up",
 };
 
 static bool IsCheckedValueOption(const char16_t* option) {
@@ -121,7 +121,7 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, int user
                              char* problem, int* faultIndex) {
   if (!http.url) {
     if (methodGiven || http.body || http.headerCount || http.user || HasPassword(http) || timeoutIndex ||
-        http.insecure) {
+        http.insecure || http.hangUp.url) {
       if (faultIndex) *faultIndex = userIndex && (!timeoutIndex || userIndex < timeoutIndex) ? userIndex : timeoutIndex;
       return RefuseWith(problem, kMaxOptionProblem, "the --http-... options need --http URL");
     }
@@ -134,7 +134,8 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, int user
     return RefuseWith(problem, kMaxOptionProblem, "--http-password and --http-password-env exclude each other");
   if (http.protectedPassword && (http.password || http.passwordVariable))
     return RefuseWith(problem, kMaxOptionProblem, "--http-password-protected excludes --http-password and --http-password-env");
-  bool passwordInRequest = HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body));
+  bool passwordInRequest = HoldsPasswordField(http.url) || (http.body && HoldsPasswordField(http.body)) ||
+                           (http.hangUp.url && HoldsPasswordField(http.hangUp.url));
   if (passwordInRequest && !HasPassword(http))
     return RefuseWith(problem, kMaxOptionProblem, "{password} in the request needs --http-password-env or a stored password");
   if (HasPassword(http) && !http.user && !passwordInRequest) return RefuseWith(problem, kMaxOptionProblem, "a password needs --http-user");
@@ -143,7 +144,12 @@ static bool CheckHttpOptions(const HttpOptions& http, bool methodGiven, int user
   if (http.user)
     for (const char16_t* c = http.user; *c; c++)
       if (*c == u':' || *c < 0x20) return RefuseWith(problem, kMaxOptionProblem, "--http-user may hold neither a colon nor a control character");
-  if (http.target.secure == false && http.insecure)
+  if (http.hangUp.url && HoldsCallField(http.hangUp.url) && !HoldsCallField(http.url) &&
+      !(http.body && HoldsCallField(http.body)))
+    return RefuseWith(problem, kMaxOptionProblem,
+                      "{call} in the --http-hang-up URL needs {call} in the --http URL or body, which gives each "
+                      "call its id");
+  if (!http.target.secure && !(http.hangUp.url && http.hangUp.target.secure) && http.insecure)
     return RefuseWith(problem, kMaxOptionProblem, "--http-insecure concerns only https:// URLs");
   return true;
 }
@@ -209,6 +215,8 @@ static bool CheckPhoneOptions(const ServiceOptions& options, const TextOption* t
   *fault = 0;
   if (options.sink.command) return RefuseWith(problem, kMaxOptionProblem, "--phone and --exec exclude each other");
   if (options.sink.http.url) return RefuseWith(problem, kMaxOptionProblem, "--phone and --http exclude each other");
+  if (options.sink.http.hangUp.url)
+    return RefuseWith(problem, kMaxOptionProblem, "--phone KIND knows how to hang up: --http-hang-up is only for --http");
   int requestIndex = methodIndex ? methodIndex : texts[kTextHttpBody].index;
   if (requestIndex) {
     *fault = requestIndex;
@@ -297,13 +305,14 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   };
   options->maxCalls = kDefaultMaxCalls;
   options->maxCallsSeconds = kDefaultMaxCallsSeconds;
-  enum { kFlagPhoneHttps, kFlagCount = 10 };
+  enum { kFlagPhoneHttps, kFlagCount = 11 };
   FlagOption flags[kFlagCount] = {
       {u"--phone-https", &phone.https, 0},   {u"--verbose", &options->verbose, 0},
       {u"--help", &options->help, 0},        {u"--http-insecure", &http.insecure, 0},
       {u"--store-password", &options->storePassword, 0}, {u"--no-settings", &options->noSettings, 0},
       {u"--confirm", &options->confirm, 0},  {u"--allow-codes", &options->allowCodes, 0},
       {u"--any-user", &options->anyUser, 0},  {u"--show-secrets", &options->showSecrets, 0},
+      {u"--hang-up", &options->hangUp, 0},
   };
   int timeoutIndex = 0;
   bool portGiven = false, countGiven = false, logSizeGiven = false, maxCallsGiven = false;
@@ -371,6 +380,18 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
       accepted = SetOnce(&http.url, value, "--http", problem);
       UrlError error = accepted ? ParseUrlTemplate(value, &http.target) : kUrlParsed;
       if (error != kUrlParsed) accepted = RefuseWith(problem, kMaxOptionProblem, "the --http URL %s %s", valueText, DescribeUrlError(error));
+    } else if (Equal(option, u"--http-hang-up")) {
+      accepted = SetOnce(&http.hangUp.url, value, "--http-hang-up", problem);
+      UrlError error = accepted ? ParseUrlTemplate(value, &http.hangUp.target) : kUrlParsed;
+      if (error != kUrlParsed)
+        accepted = RefuseWith(problem, kMaxOptionProblem, "the --http-hang-up URL %s %s", valueText,
+                              DescribeUrlError(error));
+      else if (accepted && HoldsNumberField(value))
+        accepted = RefuseWith(problem, kMaxOptionProblem,
+                              "the --http-hang-up URL %s holds {number}, but a hang-up ends the call whatever its "
+                              "number (use {call})",
+                              valueText);
+      http.hangUp.method = kHttpGet;
     } else if (Equal(option, u"--http-method")) {
       if (methodIndex)
         accepted = RefuseWith(problem, kMaxOptionProblem, "--http-method is given twice");
@@ -427,6 +448,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     return RefuseWith(problem, kMaxOptionProblem, "--settings and --no-settings exclude each other");
   if (options->showRequest && options->testCall)
     return RefuseWith(problem, kMaxOptionProblem, "--show-request and --test-call exclude each other");
+  if (options->hangUp && (options->showRequest || options->testCall))
+    return RefuseWith(problem, kMaxOptionProblem, "--hang-up excludes --show-request and --test-call");
   if (options->showSecrets && !options->showRequest)
     return RefuseWith(problem, kMaxOptionProblem, "--show-secrets concerns only --show-request");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;

@@ -28,6 +28,7 @@ struct ServiceOptions {
   const char16_t* showRequest;  // --show-request NUMBER
   bool showSecrets;             // --show-secrets: --show-request shows the --http-header values
   const char16_t* testCall;     // --test-call NUMBER
+  bool hangUp;                  // --hang-up: end the phone's current call now
   bool storePassword;           // --store-password
   const char16_t* settingsFile; // --settings FILE
   bool noSettings;              // --no-settings

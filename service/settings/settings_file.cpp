@@ -241,12 +241,13 @@ static bool IsAnyOf(const char16_t* key, const char* const* names) {
 }
 
 static const char* const kFlagKeys[] = {"verbose", "help", "http-insecure", "phone-https", "store-password",
-                                        "no-settings", "confirm", "allow-codes", "any-user", "show-secrets", nullptr};
+                                        "no-settings", "confirm", "allow-codes", "any-user", "show-secrets", "hang-up",
+                                        nullptr};
 static const char* const kCommandLineKeys[] = {"settings", "no-settings", "show-request", "show-secrets", "test-call",
-                                               "store-password", "help", nullptr};
+                                               "hang-up", "store-password", "help", nullptr};
 static const char* const kPasswordKeys[] = {"http-password", "http-password-env", "http-password-protected", nullptr};
 static const char* const kWaysToThePhone[] = {"exec", "http", "phone", nullptr};
-static const char* const kHttpRequestKeys[] = {"http-method", "http-body", nullptr};
+static const char* const kHttpRequestKeys[] = {"http-method", "http-body", "http-hang-up", nullptr};
 
 // Whether a later layer's key replaces an earlier layer's. Blocked prefixes
 // add up, so that a user's file cannot lift the machine's.

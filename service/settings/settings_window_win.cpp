@@ -75,7 +75,8 @@ static const RuleControl kRuleControls[] = {
 };
 
 // A phone replaces a request of one's own; these keys would contradict it.
-static const char16_t* const kOwnRequestKeys[] = {u"http", u"exec", u"http-method", u"http-body", u"http-header"};
+static const char16_t* const kOwnRequestKeys[] = {u"http",        u"exec",        u"http-method",
+                                                  u"http-body",   u"http-header", u"http-hang-up"};
 
 // The fields an administrator's file may set, by their keys; a field whose
 // key the machine's file names is locked.
@@ -200,7 +201,8 @@ static const char16_t* const kPhoneKeys[] = {u"phone", u"phone-address", u"phone
                                              u"phone-account", u"phone-endpoint", u"phone-context"};
 
 // Other phone or PBX: the URL typed in, or the --exec in effect when none is;
-// the rest of a request given elsewhere (method, body, headers) goes with it.
+// the rest of a request given elsewhere (method, body, headers, hang-up) goes
+// with it.
 static void SetOwnRequest(Form* form, HWND window) {
   const SinkOptions& sink = current->sink;
   for (const char16_t* key : kPhoneKeys) Set(form, key, nullptr, kInFileOnly);
@@ -214,6 +216,7 @@ static void SetOwnRequest(Form* form, HWND window) {
   if (!url || !sink.http.url) return;
   if (sink.http.post) Set(form, u"http-method", u"POST", kOnCommandLineOnly);
   if (sink.http.body) Set(form, u"http-body", sink.http.body, kOnCommandLineOnly);
+  if (sink.http.hangUp.url) Set(form, u"http-hang-up", sink.http.hangUp.url, kOnCommandLineOnly);
   for (size_t i = 0; i < sink.http.headerCount; i++)
     Set(form, u"http-header", sink.http.headers[i], kOnCommandLineOnly);
 }

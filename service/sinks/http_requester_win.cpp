@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "service/number/dialing_rules.h"
 #include "service/number/log_text.h"
 #include "service/number/service_text.h"
 #include "service/http/base64.h"
@@ -14,6 +15,8 @@
 #include "service/http/http_auth.h"
 #include "service/http/http_connection_win.h"
 #include "service/http/http_wire.h"
+#include "service/sinks/call_handle.h"
+#include "service/sinks/last_call_win.h"
 #include "service/sinks/password_protection_win.h"
 #include "service/sinks/phone_presets.h"
 
@@ -31,11 +34,17 @@ struct HttpRequester {
   HttpOptions http;
   char16_t* pathTemplate;
   char16_t* bodyTemplate;
+  char16_t* statusPathTemplate;  // a hang-up's first step, or null
+  bool hangingUp;                // opened by OpenHangUpRequester
+  HttpMethod hangUpMethod;
+  const char* method;            // of the request being made
   HttpConnection* connection;
   ServerAuth auth;
   RequestEnd lastEnd;
   char* host;         // the Host header's value
-  char* headerLines;  // every --http-header, each ended by CRLF
+  char* headerLines;  // the preset's headers, then every --http-header, each ended by CRLF
+  size_t givenHeadersAt;     // where the --http-header lines start in headerLines
+  const char* headersToSend;  // headerLines, or from givenHeadersAt for a request of the user's own
   char* userUtf8;
   char* passwordUtf8;
   wchar_t* password;  // null when no source gives one
@@ -47,6 +56,8 @@ struct HttpRequester {
   char offer[kMaxOffer];
   char head[kMaxAnswerHeadBytes];
   char scratch[16384];
+  char answerBody[16384];  // the start of the last answer's body
+  size_t answerBodyLength;
 };
 
 static const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -160,6 +171,8 @@ static bool SkipBody(HttpRequester* requester, unsigned long long deadline, Exch
                      size_t extra) {
   BodyReader reader;
   StartBody(&reader, exchange->answer);
+  reader.payload = requester->answerBody;
+  reader.payloadRoom = sizeof requester->answerBody;
   size_t used = 0;
   BodyProgress progress = ReadBody(&reader, requester->head + headLength, extra, &used);
   size_t leftOver = extra - used;
@@ -171,6 +184,7 @@ static bool SkipBody(HttpRequester* requester, unsigned long long deadline, Exch
     progress = ReadBody(&reader, requester->scratch, got, &used);
     leftOver = got - used;
   }
+  requester->answerBodyLength = reader.payloadLength;
   // Anything after the answer is no answer to anything this service asked.
   return progress == kBodyDone && leftOver == 0 && exchange->answer.keepAlive;
 }
@@ -178,12 +192,12 @@ static bool SkipBody(HttpRequester* requester, unsigned long long deadline, Exch
 static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorization, size_t bodyLength,
                                 unsigned long long deadline, Exchange* exchange) {
   memset(exchange, 0, sizeof *exchange);
+  requester->answerBodyLength = 0;
   if (!EnsureConnection(requester, deadline, &exchange->failure)) return EndExchange(exchange, kNotSent, nullptr);
-  const HttpOptions& http = requester->http;
-  WireRequest request = {http.post,     requester->target, requester->host, requester->headerLines,
-                         authorization, bodyLength};
-  size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headerLines) +
-                (authorization ? strlen(authorization) : 0) + 256 + (http.post ? bodyLength : 0);
+  WireRequest request = {requester->method, requester->target, requester->host, requester->headersToSend,
+                         authorization,     bodyLength};
+  size_t size = strlen(requester->target) + strlen(requester->host) + strlen(requester->headersToSend) +
+                (authorization ? strlen(authorization) : 0) + 256 + bodyLength;
   char* bytes = static_cast<char*>(malloc(size));
   size_t headLength = bytes ? WriteRequestHead(request, bytes, size) : 0;
   if (!headLength) {
@@ -191,9 +205,8 @@ static ExchangeEnd ExchangeOnce(HttpRequester* requester, const char* authorizat
     exchange->failure = ConnectionFailure{ERROR_OUTOFMEMORY, "out of memory"};
     return EndExchange(exchange, kNotSent, nullptr);
   }
-  if (http.post) memcpy(bytes + headLength, requester->body, bodyLength);
-  bool sent = SendOnConnection(requester->connection, bytes, headLength + (http.post ? bodyLength : 0), deadline,
-                               &exchange->failure);
+  memcpy(bytes + headLength, requester->body, bodyLength);
+  bool sent = SendOnConnection(requester->connection, bytes, headLength + bodyLength, deadline, &exchange->failure);
   SecureZeroMemory(bytes, size);  // it may hold the password
   free(bytes);
   if (!sent) {
@@ -225,7 +238,7 @@ static bool BuildAuthorization(HttpRequester* requester) {
   char cnonce[33];
   if (!RandomHex(16, cnonce)) return false;
   DigestAnswer answer = {
-      requester->userUtf8, requester->passwordUtf8, requester->http.post ? "POST" : "GET", requester->target, cnonce,
+      requester->userUtf8, requester->passwordUtf8, requester->method, requester->target, cnonce,
       ++auth.nonceCount};
   return BuildDigestAuthorization(auth.digest, answer, DigestHashHex, out, kMaxAuthorization) > 0;
 }
@@ -313,24 +326,26 @@ static const char16_t* PasswordText(const HttpRequester* requester) {
   return reinterpret_cast<const char16_t*>(requester->password);
 }
 
-// The request's target and body for one number; false with the outcome said.
-static bool ExpandRequest(HttpRequester* requester, const char* dialled, size_t* bodyLength, char* outcome,
+// The request's target and body from the templates, {number} and {call}
+// filled (either may be null when the templates hold none); false with the
+// outcome said after label.
+static bool ExpandRequest(HttpRequester* requester, const char16_t* pathTemplate, const char16_t* bodyTemplate,
+                          const char* dialled, const char* call, const char* label, size_t* bodyLength, char* outcome,
                           size_t size) {
-  const HttpOptions& http = requester->http;
-  bool expanded = ExpandRequestFields(http.target.path, dialled, PasswordText(requester), true, requester->path,
-                                      kMaxPath) != SIZE_MAX;
+  bool expanded = ExpandCallRequestFields(pathTemplate, dialled ? dialled : "", call, PasswordText(requester), true,
+                                          requester->path, kMaxPath) != SIZE_MAX;
   char* path = expanded ? Utf8FromWide(Wide(requester->path)) : nullptr;
   expanded = path && WriteRequestTarget(path, requester->target, sizeof requester->target);
   if (path) SecureZeroMemory(path, strlen(path));
   free(path);
   if (!expanded)
-    return RefuseWith(outcome, size, "http %s: not requested, the URL would be longer than %u characters", dialled,
+    return RefuseWith(outcome, size, "%s: not requested, the URL would be longer than %u characters", label,
                       unsigned(kMaxPath));
   *bodyLength = 0;
-  if (!http.post || !http.body) return true;
-  if (ExpandRequestFields(http.body, dialled, PasswordText(requester), false, requester->bodyText, kMaxBody) ==
-      SIZE_MAX)
-    return RefuseWith(outcome, size, "http %s: not requested, the body would be longer than %u characters", dialled,
+  if (!bodyTemplate) return true;
+  if (ExpandCallRequestFields(bodyTemplate, dialled ? dialled : "", call, PasswordText(requester), false,
+                              requester->bodyText, kMaxBody) == SIZE_MAX)
+    return RefuseWith(outcome, size, "%s: not requested, the body would be longer than %u characters", label,
                       unsigned(kMaxBody));
   int bytes = WideCharToMultiByte(CP_UTF8, 0, Wide(requester->bodyText), -1, requester->body, sizeof requester->body,
                                   nullptr, nullptr);
@@ -338,33 +353,31 @@ static bool ExpandRequest(HttpRequester* requester, const char* dialled, size_t*
   return true;
 }
 
-static void DescribeAnswer(HttpRequester* requester, const char* dialled, const AnswerHead& answer, const char* refusal,
+static void DescribeAnswer(HttpRequester* requester, const char* label, const AnswerHead& answer, const char* refusal,
                            unsigned long long spent, char* outcome, size_t size) {
   char reason[kMaxFormattedTextSize];
   FormatTextForLog(answer.reason, answer.reasonLength, reason, sizeof reason);
   unsigned status = answer.status;
   if (!refusal && status >= 200 && status < 300) {
-    snprintf(outcome, size, "http %s: %u %s in %llu ms", dialled, status, reason, spent);
+    snprintf(outcome, size, "%s: %u %s in %llu ms", label, status, reason, spent);
     return;
   }
   char location[kMaxFormattedTextSize];
   if (!refusal && status >= 300 && status < 400) {
     HeaderForLog(answer, "Location", location, sizeof location);
-    snprintf(outcome, size, "http %s: %u %s in %llu ms: redirected to %s, not followed", dialled, status, reason, spent,
+    snprintf(outcome, size, "%s: %u %s in %llu ms: redirected to %s, not followed", label, status, reason, spent,
              location[0] ? location : "(no Location)");
     return;
   }
   if (!refusal) refusal = PresetFailureHint(PhoneKind(requester->http.phoneKind), status);
-  snprintf(outcome, size, "http %s: %u %s in %llu ms: %s", dialled, status, reason, spent,
+  snprintf(outcome, size, "%s: %u %s in %llu ms: %s", label, status, reason, spent,
            refusal ? refusal : "the server did not accept the request");
 }
 
-bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size) {
-  unsigned long long start = GetTickCount64();
+// Makes the expanded request and waits for its answer; the outcome after label.
+static bool Perform(HttpRequester* requester, size_t bodyLength, unsigned long long start, const char* label,
+                    const char* unanswered, char* outcome, size_t size) {
   unsigned long long deadline = start + requester->http.timeoutMs;
-  size_t bodyLength = 0;
-  requester->lastEnd = kRequestNotSent;
-  if (!ExpandRequest(requester, dialled, &bodyLength, outcome, size)) return false;
   Exchange exchange;
   const char* authorization = UpFront(requester);
   ExchangeOnce(requester, authorization, bodyLength, deadline, &exchange);
@@ -382,22 +395,84 @@ bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* o
     case kNotSent:
       // Winsock errors read best in decimal, SSPI and certificate ones in hex.
       snprintf(outcome, size,
-               exchange.failure.error > 0xFFFF ? "http %s: not sent after %llu ms: %s (error 0x%08lX)"
-                                               : "http %s: not sent after %llu ms: %s (error %lu)",
-               dialled, spent, exchange.failure.reason, exchange.failure.error);
+               exchange.failure.error > 0xFFFF ? "%s: not sent after %llu ms: %s (error 0x%08lX)"
+                                               : "%s: not sent after %llu ms: %s (error %lu)",
+               label, spent, exchange.failure.reason, exchange.failure.error);
       return false;
     case kNoAnswer:
-      snprintf(outcome, size, "http %s: no answer within %lu ms: the phone may still dial", dialled,
-               requester->http.timeoutMs);
+      snprintf(outcome, size, "%s: no answer within %lu ms: %s", label, requester->http.timeoutMs, unanswered);
       return false;
     case kBrokenAnswer:
-      snprintf(outcome, size, "http %s: %s, after %llu ms: the phone may still dial", dialled, exchange.broken, spent);
+      snprintf(outcome, size, "%s: %s, after %llu ms: %s", label, exchange.broken, spent, unanswered);
       return false;
     case kAnswered:
       break;
   }
-  DescribeAnswer(requester, dialled, exchange.answer, refusal, spent, outcome, size);
+  DescribeAnswer(requester, label, exchange.answer, refusal, spent, outcome, size);
   return !refusal && exchange.answer.status >= 200 && exchange.answer.status < 300;
+}
+
+bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size) {
+  unsigned long long start = GetTickCount64();
+  requester->lastEnd = kRequestNotSent;
+  char label[kMaxDialledLength + 8];
+  snprintf(label, sizeof label, "http %s", dialled);
+  const HttpOptions& http = requester->http;
+  char call[kMaxCallId + 1] = "";
+  bool namesCall = HoldsCallField(http.target.path) || (http.body && HoldsCallField(http.body));
+  if (namesCall && !MakeCallId(call, sizeof call))
+    return RefuseWith(outcome, size, "%s: not requested, the system gives no random number for the call's id", label);
+  size_t bodyLength = 0;
+  if (!ExpandRequest(requester, http.target.path, http.post ? http.body : nullptr, dialled, call, label, &bodyLength,
+                     outcome, size))
+    return false;
+  requester->method = http.post ? "POST" : "GET";
+  bool accepted = Perform(requester, bodyLength, start, label, "the phone may still dial", outcome, size);
+  // A call that may have started can be ended by its id, from any process.
+  if (namesCall && requester->lastEnd != kRequestNotSent && !SaveLastCallId(call)) {
+    size_t length = strlen(outcome);
+    snprintf(outcome + length, size - length, " (its id cannot be kept for hanging up)");
+  }
+  return accepted;
+}
+
+bool RequestHangUp(HttpRequester* requester, char* outcome, size_t size) {
+  unsigned long long start = GetTickCount64();
+  const HttpOptions& http = requester->http;
+  requester->lastEnd = kRequestNotSent;
+  if (!requester->hangingUp)
+    return RefuseWith(outcome, size, "hang-up: not offered for this phone (--phone, or --http with --http-hang-up)");
+  char call[kMaxCallId + 1];
+  size_t bodyLength = 0;
+  bool namesCall = HoldsCallField(http.target.path) || (http.body && HoldsCallField(http.body));
+  if (requester->statusPathTemplate) {
+    const char* label = "hang-up: the call's status";
+    if (!ExpandRequest(requester, requester->statusPathTemplate, nullptr, nullptr, nullptr, label, &bodyLength, outcome,
+                       size))
+      return false;
+    // The preset's headers are the end-call request's (its body's type).
+    requester->method = "GET";
+    requester->headersToSend = requester->headerLines + requester->givenHeadersAt;
+    bool answered = Perform(requester, 0, start, label, "nothing was ended", outcome, size);
+    requester->headersToSend = requester->headerLines;
+    if (!answered) return false;
+    switch (ReadCallHandle(requester->answerBody, requester->answerBodyLength, call)) {
+      case kCallHandleFound:
+        break;
+      case kNoCallHandle:
+        return RefuseWith(outcome, size, "hang-up: no call to end, the phone reports none");
+      case kCallStatusUnreadable:
+        return RefuseWith(outcome, size, "hang-up: no call ended, the phone's answer on its calls cannot be read");
+    }
+  } else if (namesCall && !LoadLastCallId(call)) {
+    return RefuseWith(outcome, size, "hang-up: no call to end, none was dialled from this user's programs");
+  }
+  if (!ExpandRequest(requester, http.target.path, http.body, nullptr, namesCall ? call : nullptr, "hang-up",
+                     &bodyLength, outcome, size))
+    return false;
+  HttpMethod method = requester->hangUpMethod;
+  requester->method = method == kHttpDelete ? "DELETE" : method == kHttpPost ? "POST" : "GET";
+  return Perform(requester, bodyLength, start, "hang-up", "the call may go on", outcome, size);
 }
 
 bool PasswordTravelsReadable(const HttpOptions& http) {
@@ -420,9 +495,12 @@ static bool BuildHeaderLines(HttpRequester* requester) {
   if (requester->headerLines) {
     requester->headerLines[0] = 0;
     for (size_t i = 0; i < http.headerCount; i++) {
+      if (i == http.presetHeaderCount) requester->givenHeadersAt = strlen(requester->headerLines);
       strcat(requester->headerLines, lines[i]);
       strcat(requester->headerLines, "\r\n");
     }
+    if (http.headerCount <= http.presetHeaderCount) requester->givenHeadersAt = strlen(requester->headerLines);
+    requester->headersToSend = requester->headerLines;
   }
   for (size_t i = 0; i < http.headerCount; i++) {
     if (lines[i]) SecureZeroMemory(lines[i], strlen(lines[i]));
@@ -497,10 +575,14 @@ static bool KeepTemplates(HttpRequester* requester) {
   HttpOptions& http = requester->http;
   requester->pathTemplate = CopyText(http.target.path);
   requester->bodyTemplate = http.body ? CopyText(http.body) : nullptr;
-  if (!requester->pathTemplate || (http.body && !requester->bodyTemplate)) return false;
+  requester->statusPathTemplate = http.hangUp.statusPath ? CopyText(http.hangUp.statusPath) : nullptr;
+  if (!requester->pathTemplate || (http.body && !requester->bodyTemplate) ||
+      (http.hangUp.statusPath && !requester->statusPathTemplate))
+    return false;
   http.target.path = requester->pathTemplate;
   http.body = requester->bodyTemplate;
   http.url = nullptr;
+  http.hangUp = HangUpRequest{};
   http.headerCount = 0;
   http.user = http.password = http.passwordVariable = http.protectedPassword = nullptr;
   return true;
@@ -543,6 +625,7 @@ void CloseHttpRequester(HttpRequester* requester) {
   if (requester->headerLines) SecureZeroMemory(requester->headerLines, strlen(requester->headerLines));
   free(requester->pathTemplate);
   free(requester->bodyTemplate);
+  free(requester->statusPathTemplate);
   free(requester->host);
   free(requester->headerLines);
   free(requester->userUtf8);
@@ -550,4 +633,32 @@ void CloseHttpRequester(HttpRequester* requester) {
   free(requester->password);
   free(requester);
   WSACleanup();
+}
+
+HttpRequester* OpenHangUpRequester(const HttpOptions& http, char* problem, size_t size) {
+  const HangUpRequest& request = http.hangUp;
+  if (!request.url) {
+    RefuseWith(problem, size,
+               "there is no way to hang up: --phone KIND knows it, a hand-written --http needs --http-hang-up URL");
+    return nullptr;
+  }
+  // The hang-up in place of the dial request, with the same credentials,
+  // time-out and certificate rule, and the given --http-header lines.
+  HttpOptions hangUp = http;
+  hangUp.url = request.url;
+  hangUp.target = request.target;
+  hangUp.post = request.method == kHttpPost;
+  hangUp.body = request.body;
+  size_t count = 0;
+  for (size_t i = 0; i < request.headerCount; i++) hangUp.headers[count++] = request.headers[i];
+  for (size_t i = http.presetHeaderCount; i < http.headerCount && count < kMaxHttpHeaders; i++)
+    hangUp.headers[count++] = http.headers[i];
+  hangUp.headerCount = count;
+  hangUp.presetHeaderCount = request.headerCount;
+  HttpRequester* requester = OpenHttpRequester(hangUp, problem, size);
+  if (requester) {
+    requester->hangingUp = true;
+    requester->hangUpMethod = request.method;
+  }
+  return requester;
 }

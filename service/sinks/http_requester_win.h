@@ -1,7 +1,7 @@
 #pragma once
 // One HTTP(S) request per dialled number: the --http or --phone request with
 // its headers, body and credentials, on a connection kept open between
-// clicks. A requester holds everything it uses (its connection, what the
+// clicks; and the request that ends the call. A requester holds everything it uses (its connection, what the
 // server asked of the credentials, the password and buffers), so that the HTTP
 // sink's worker and a test call from the settings window can each have one at
 // the same time. One thread at a time uses a requester.
@@ -31,6 +31,18 @@ HttpRequester* OpenHttpRequester(const HttpOptions& http, char* problem, size_t 
 // ms: the phone may still dial" when the request left. A request that left is
 // never made again by itself. True on a 2xx answer.
 bool RequestDialledNumber(HttpRequester* requester, const char* dialled, char* outcome, size_t size);
+
+// The requester for ending the phone's current call (http.hangUp), on the
+// dial request's credentials; null with the problem when there is none or
+// the password cannot be had.
+HttpRequester* OpenHangUpRequester(const HttpOptions& http, char* problem, size_t size);
+
+// Ends the current call: with a status path, the phone is asked for the
+// call's handle first; a {call} without one names the call the last dial
+// request gave its id (last_call_win.h). outcome gets the line the log shows:
+// "hang-up: 200 OK in 12 ms", "hang-up: not sent after 3 ms: <why> (error N)",
+// "hang-up: no call to end, the phone reports none", ... True on a 2xx answer.
+bool RequestHangUp(HttpRequester* requester, char* outcome, size_t size);
 
 enum RequestEnd {
   kRequestNotSent,     // nothing reached the server

@@ -167,11 +167,23 @@ struct FieldWriter {
 };
 }  // namespace
 
-static size_t ExpandFields(const char16_t* text, const char* number, const char16_t* password, bool withPassword,
-                           bool percentEncode, char16_t* out, size_t size) {
+static const char16_t kCallField[] = u"{call}";
+static const size_t kCallFieldLength = sizeof kCallField / sizeof kCallField[0] - 1;
+
+bool HoldsCallField(const char16_t* text) {
+  for (; *text; text++)
+    if (StartsWith(text, kCallField)) return true;
+  return false;
+}
+
+static size_t ExpandFields(const char16_t* text, const char* number, const char* call, const char16_t* password,
+                           bool withPassword, bool percentEncode, char16_t* out, size_t size) {
   FieldWriter writer = {out, size, 0, percentEncode};
   while (*text) {
-    if (StartsWith(text, kNumberField)) {
+    if (call && StartsWith(text, kCallField)) {
+      for (const char* c = call; *c; c++) writer.PutByte((unsigned char)*c);
+      text += kCallFieldLength;
+    } else if (StartsWith(text, kNumberField)) {
       for (const char* c = number; *c; c++) writer.PutByte((unsigned char)*c);
       text += kNumberFieldLength;
     } else if (withPassword && StartsWith(text, kPasswordField)) {
@@ -189,12 +201,17 @@ static size_t ExpandFields(const char16_t* text, const char* number, const char1
 }
 
 size_t ExpandNumberField(const char16_t* text, const char* number, bool percentEncode, char16_t* out, size_t size) {
-  return ExpandFields(text, number, nullptr, false, percentEncode, out, size);
+  return ExpandFields(text, number, nullptr, nullptr, false, percentEncode, out, size);
 }
 
 size_t ExpandRequestFields(const char16_t* text, const char* number, const char16_t* password, bool percentEncode,
                            char16_t* out, size_t size) {
-  return ExpandFields(text, number, password, true, percentEncode, out, size);
+  return ExpandFields(text, number, nullptr, password, true, percentEncode, out, size);
+}
+
+size_t ExpandCallRequestFields(const char16_t* text, const char* number, const char* call, const char16_t* password,
+                               bool percentEncode, char16_t* out, size_t size) {
+  return ExpandFields(text, number, call, password, true, percentEncode, out, size);
 }
 
 HeaderError CheckHeaderOption(const char16_t* text) {

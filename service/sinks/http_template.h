@@ -54,6 +54,15 @@ bool HoldsPasswordField(const char16_t* text);
 size_t ExpandRequestFields(const char16_t* text, const char* number, const char16_t* password, bool percentEncode,
                            char16_t* out, size_t size);
 
+// "{call}" names one call: in a dial request the id it is given, in a
+// hang-up request the call to end.
+bool HoldsCallField(const char16_t* text);
+
+// As ExpandRequestFields, and every "{call}" replaced by call (ASCII letters,
+// digits and "-._~" only, so never encoded); a null call leaves it as it is.
+size_t ExpandCallRequestFields(const char16_t* text, const char* number, const char* call, const char16_t* password,
+                               bool percentEncode, char16_t* out, size_t size);
+
 enum HeaderError {
   kHeaderParsed,
   kHeaderWithoutColon,

@@ -6,7 +6,20 @@
 #include "service/number/service_text.h"
 
 // In a path: {account}, {line}, {line-1}, {endpoint} and {context} are filled
-// here, percent-encoded; {number} and {password} are left for each call.
+// here, percent-encoded; {number}, {call} and {password} are left for each call.
+//
+// The end-call request sits beside the dial request in each row, on the same
+// server. {call} in a dial request gives each call an id, which the hang-up's
+// {call} names later; with a statusPath, the phone is asked first and its
+// answer's handle is the {call} (call_handle.h).
+struct HangUpRow {
+  HttpMethod method;
+  const char* path;  // null: the kind cannot end a call
+  const char* body;
+  const char* headers[kMaxHangUpHeaders];
+  const char* statusPath;
+};
+
 struct PhonePreset {
   PhoneKind kind;
   const char* name;
@@ -18,6 +31,7 @@ struct PhonePreset {
   const char* withAccount;  // appended when --phone-account is given
   const char* body;         // {line} filled here, {number} left
   const char* headers[kMaxPresetHeaders];
+  HangUpRow hangUp;
   const char16_t* defaultUser;
   const char16_t* defaultLine;
   const char16_t* defaultContext;
@@ -28,31 +42,49 @@ struct PhonePreset {
   const char* failureHint;
 };
 
+// The router's TR-064 actions share one envelope.
+#define TR064_ENVELOPE(action, arguments)                                                  \
+  "<?xml version=\"1.0\" encoding=\"utf-8\"?>"                                             \
+  "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "                     \
+  "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"                  \
+  "<u:" action " xmlns:u=\"urn:dslforum-org:service:X_VoIP:1\">" arguments "</u:" action \
+  "></s:Body></s:Envelope>"
+#define TR064_HEADERS(action) \
+  {"Content-Type: text/xml; charset=\"utf-8\"", "SOAPAction: urn:dslforum-org:service:X_VoIP:1#" action}
+
 static const PhonePreset kPresets[] = {
     {kPhoneYealink, "yealink", 80, 443, false, "/servlet?key=number={number}", nullptr, "&outgoing_uri={account}",
-     nullptr, {}, nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
+     nullptr, {},
+     {kHttpGet, "/servlet?key=CALLEND", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
     {kPhoneSnom, "snom", 80, 443, false, "/command.htm?number={number}", nullptr, "&outgoing_uri={account}", nullptr,
-     {}, nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
+     {},
+     {kHttpGet, "/command.htm?key=CANCEL", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, false, kPhoneFieldAccount, 0, 0, nullptr},
     {kPhoneGrandstream, "grandstream", 80, 443, false, "/cgi-bin/api-make_call?passcode={password}&phonenumber={number}",
-     "&account={line-1}", nullptr, nullptr, {}, nullptr, nullptr, nullptr, true, kPhoneFieldLine, 0, 0, nullptr},
+     "&account={line-1}", nullptr, nullptr, {},
+     {kHttpGet, "/cgi-bin/api-phone_operation?passcode={password}&cmd=endcall", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, true, kPhoneFieldLine, 0, 0, nullptr},
     {kPhonePoly, "poly", 0, 443, true, "/api/v1/callctrl/dial", nullptr, nullptr,
      "{\"data\":{\"Dest\":\"{number}\",\"Line\":\"{line}\",\"Type\":\"TEL\"}}", {"Content-Type: application/json"},
+     {kHttpPost, "/api/v1/callctrl/endCall", "{\"data\":{\"Ref\":\"{call}\"}}", {"Content-Type: application/json"},
+      "/api/v1/webCallControl/callStatus"},
      u"Polycom", u"1", nullptr, true, kPhoneFieldLine, 0, 0, nullptr},
     {kPhoneFritzbox, "fritzbox", 49000, 49443, true, "/upnp/control/x_voip", nullptr, nullptr,
-     "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-     "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-     "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"
-     "<u:X_AVM-DE_DialNumber xmlns:u=\"urn:dslforum-org:service:X_VoIP:1\">"
-     "<NewX_AVM-DE_PhoneNumber>{number}</NewX_AVM-DE_PhoneNumber></u:X_AVM-DE_DialNumber>"
-     "</s:Body></s:Envelope>",
-     {"Content-Type: text/xml; charset=\"utf-8\"", "SOAPAction: urn:dslforum-org:service:X_VoIP:1#X_AVM-DE_DialNumber"},
+     TR064_ENVELOPE("X_AVM-DE_DialNumber", "<NewX_AVM-DE_PhoneNumber>{number}</NewX_AVM-DE_PhoneNumber>"),
+     TR064_HEADERS("X_AVM-DE_DialNumber"),
+     {kHttpPost, "/upnp/control/x_voip", TR064_ENVELOPE("X_AVM-DE_DialHangup", ""),
+      TR064_HEADERS("X_AVM-DE_DialHangup"), nullptr},
      nullptr, nullptr, nullptr, true, 0, 0, 500, "Click to Dial is off in the router, or no phone is chosen for it"},
     {kPhoneAsterisk, "asterisk", 8088, 8089, true,
-     "/ari/channels?endpoint={endpoint}&extension={number}&context={context}&priority=1", nullptr, nullptr, nullptr,
-     {}, nullptr, nullptr, u"from-internal", true, kPhoneFieldEndpoint | kPhoneFieldContext, kPhoneFieldEndpoint, 0,
+     "/ari/channels?endpoint={endpoint}&extension={number}&context={context}&priority=1&channelId={call}", nullptr,
+     nullptr, nullptr, {},
+     {kHttpDelete, "/ari/channels/{call}", nullptr, {}, nullptr},
+     nullptr, nullptr, u"from-internal", true, kPhoneFieldEndpoint | kPhoneFieldContext, kPhoneFieldEndpoint, 0,
      nullptr},
-    {kPhoneBaresip, "baresip", 8000, 0, false, "/?d{number}", nullptr, nullptr, nullptr, {}, nullptr, nullptr, nullptr,
-     false, 0, 0, 0, nullptr},
+    {kPhoneBaresip, "baresip", 8000, 0, false, "/?d{number}", nullptr, nullptr, nullptr, {},
+     {kHttpGet, "/?b", nullptr, {}, nullptr},
+     nullptr, nullptr, nullptr, false, 0, 0, 0, nullptr},
 };
 
 static const PhonePreset* PresetOf(PhoneKind kind) {
@@ -203,6 +235,44 @@ static bool HasPort(const char16_t* address, bool* wellFormed) {
   return colons == 1;
 }
 
+static void PutAsciiText(const char* ascii, char16_t* out, size_t size) {
+  TextBuilder builder = {out, size, 0};
+  builder.PutAscii(ascii);
+  builder.Finish();
+}
+
+// The row's end-call request on the dial request's server.
+template <typename PutOrigin>
+static bool ExpandHangUp(const HangUpRow& row, const PresetValues& values, const PutOrigin& putOrigin,
+                         HttpOptions* http, PresetTexts* texts, char* problem, size_t size, const char* name) {
+  http->hangUp = HangUpRequest{};
+  if (!row.path) return true;
+  TextBuilder url = {texts->hangUpUrl, kMaxPresetText, 0};
+  putOrigin(&url);
+  PutTemplate(&url, row.path, values, true);
+  if (!url.Finish() || ParseUrlTemplate(texts->hangUpUrl, &http->hangUp.target) != kUrlParsed)
+    return RefuseWith(problem, size, "--phone %s: the address or a value is too long", name);
+  HangUpRequest& hangUp = http->hangUp;
+  hangUp.url = texts->hangUpUrl;
+  hangUp.method = row.method;
+  if (row.body) {
+    TextBuilder body = {texts->hangUpBody, kMaxPresetText, 0};
+    PutTemplate(&body, row.body, values, false);
+    if (!body.Finish()) return RefuseWith(problem, size, "--phone %s: a value is too long for the body", name);
+    hangUp.body = texts->hangUpBody;
+  }
+  for (; hangUp.headerCount < kMaxHangUpHeaders && row.headers[hangUp.headerCount]; hangUp.headerCount++) {
+    char16_t* header = texts->hangUpHeaders[hangUp.headerCount];
+    PutAsciiText(row.headers[hangUp.headerCount], header, sizeof texts->hangUpHeaders[0] / sizeof header[0]);
+    hangUp.headers[hangUp.headerCount] = header;
+  }
+  if (row.statusPath) {
+    PutAsciiText(row.statusPath, texts->statusPath, sizeof texts->statusPath / sizeof texts->statusPath[0]);
+    hangUp.statusPath = texts->statusPath;
+  }
+  return true;
+}
+
 bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts* texts, char* problem, size_t size,
                        unsigned* faultField) {
   unsigned unused;
@@ -264,14 +334,16 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
     return RefuseWith(problem, size, "the --phone-address %s is not HOST[:PORT] (an IPv6 address in brackets)",
                   Shown(phone.address, shown, sizeof shown));
   bool secure = phone.https || !preset->httpPort;
-  TextBuilder url = {texts->url, kMaxPresetText, 0};
-  url.PutAscii(secure ? "https://" : "http://");
-  url.PutText(phone.address);
   unsigned port = secure ? preset->httpsPort : preset->httpPort;
-  if (!hasPort && port != (secure ? 443u : 80u)) {
-    snprintf(shown, sizeof shown, ":%u", port);
-    url.PutAscii(shown);
-  }
+  char origin[16] = "";
+  if (!hasPort && port != (secure ? 443u : 80u)) snprintf(origin, sizeof origin, ":%u", port);
+  auto putOrigin = [&](TextBuilder* builder) {
+    builder->PutAscii(secure ? "https://" : "http://");
+    builder->PutText(phone.address);
+    builder->PutAscii(origin);
+  };
+  TextBuilder url = {texts->url, kMaxPresetText, 0};
+  putOrigin(&url);
   PutTemplate(&url, preset->path, values, true);
   if (phone.line && preset->withLine) PutTemplate(&url, preset->withLine, values, true);
   if (phone.account && preset->withAccount) PutTemplate(&url, preset->withAccount, values, true);
@@ -308,5 +380,5 @@ bool ExpandPhonePreset(const PhoneOptions& phone, HttpOptions* http, PresetTexts
   http->headerCount += presetHeaders;
   http->presetHeaderCount = presetHeaders;
   if (!http->user && preset->defaultUser) http->user = preset->defaultUser;
-  return true;
+  return ExpandHangUp(preset->hangUp, values, putOrigin, http, texts, problem, size, name);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // Known phones and PBXs: --phone KIND with --phone-address builds the --http
-// request for them. One table in phone_presets.cpp holds every preset, one row
-// each. The expanded texts keep "{number}" (and grandstream's "{password}")
-// for the sink to fill per call, as a hand-written --http template would.
+// request for them, and the request that ends the current call. One table in
+// phone_presets.cpp holds every preset, one row each. The expanded texts keep
+// "{number}", "{call}" and "{password}" for the requester to fill per call, as
+// a hand-written --http template would.
 #include <stddef.h>
 
 #include "service/sinks/sink_options.h"
@@ -28,6 +29,10 @@ struct PresetTexts {
   char16_t url[kMaxPresetText];
   char16_t body[kMaxPresetText];
   char16_t headers[kMaxPresetHeaders][256];
+  char16_t hangUpUrl[kMaxPresetText];
+  char16_t hangUpBody[kMaxPresetText];
+  char16_t hangUpHeaders[kMaxHangUpHeaders][256];
+  char16_t statusPath[256];
 };
 
 const unsigned kMaxPhoneLine = 99;
@@ -42,8 +47,9 @@ enum PhoneField { kPhoneFieldLine = 1, kPhoneFieldAccount = 2, kPhoneFieldEndpoi
                   kPhoneFieldAddress = 16, kPhoneFieldHttps = 32 };
 unsigned PhoneFieldsOfKind(PhoneKind kind);
 
-// Fills http's url, target, post, body and headers (the preset's before any
-// given ones), and its user when the kind has a default one, from the preset;
+// Fills http's url, target, post, body, headers (the preset's before any
+// given ones) and hangUp, and its user when the kind has a default one, from
+// the preset;
 // http's credentials must be set before, since some kinds need a password.
 // False with a one-line problem (UTF-8, no line end) when a part is missing,
 // not used by the kind, or wrong, and *faultField (may be null) the

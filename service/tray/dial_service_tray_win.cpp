@@ -2,8 +2,9 @@
 // that starting it from the Run key or Explorer opens no console window. It
 // shows an icon in the notification area whose tooltip gives the port and the
 // last number, with a menu for the settings window, to dial a number typed in
-// the Dial window, the one in the clipboard or a recent one again, open the
-// log or quit; the log is a file under %LOCALAPPDATA%\teldial.
+// the Dial window or the one in the clipboard, to hang up, to dial a recent
+// number again, open the log or quit; the log is a file under
+// %LOCALAPPDATA%	eldial.
 // One instance runs per user and session. The settings window opens by itself
 // at the first start, and when a settings file is at fault.
 #include <winsock2.h>
@@ -27,6 +28,7 @@
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_win.h"
 #include "service/sinks/command_template.h"
+#include "service/sinks/http_requester_win.h"
 #include "service/tray/clipboard_text_win.h"
 #include "service/tray/dial_window_win.h"
 
@@ -39,6 +41,7 @@ static const UINT kOpenSettingsMessage = WM_APP + 4;
 static const UINT kBrakeMessage = WM_APP + 5;
 static const UINT kFailureMessage = WM_APP + 6;
 static const UINT kRefusalMessage = WM_APP + 7;
+static const UINT kHangUpFailedMessage = WM_APP + 8;
 enum {
   kOpenLogCommand = 1,
   kQuitCommand = 2,
@@ -157,6 +160,8 @@ static void ShowBalloon(DWORD infoFlags, const wchar_t* title, const char* text)
   if (!Shell_NotifyIconW(NIM_MODIFY, &balloon)) LogLine("the notification area cannot show the balloon");
 }
 
+static const LoadedOptions& LoadedInEffect() { return *(applied ? applied : startedWith); }
+
 // Posted from the serving thread, which must not wait for the shell.
 static void PostBrakeNews() { PostMessageW(window, kBrakeMessage, 0, 0); }
 
@@ -245,6 +250,67 @@ static void ShowRefusalBalloon(RefusalNews* news) {
   free(news);
 }
 
+// One hang-up at a time: a second click while the phone is asked changes nothing.
+static volatile LONG hangingUp;
+
+// The outcome line of a hang-up that did not end the call, for a balloon;
+// posted with the message.
+struct HangUpNews {
+  char text[1024];
+};
+
+static DWORD WINAPI HangUpInBackground(void* parameter) {
+  HttpRequester* requester = static_cast<HttpRequester*>(parameter);
+  char outcome[1024];
+  bool ended = RequestHangUp(requester, outcome, sizeof outcome);
+  CloseHttpRequester(requester);
+  LogLine("%s", outcome);
+  HangUpNews* news = ended ? nullptr : static_cast<HangUpNews*>(calloc(1, sizeof(HangUpNews)));
+  if (news) {
+    const char* what = strncmp(outcome, "hang-up: ", 9) == 0 ? outcome + 9 : outcome;
+    snprintf(news->text, sizeof news->text, "%s.", what);
+    if (!PostMessageW(window, kHangUpFailedMessage, 0, reinterpret_cast<LPARAM>(news))) free(news);
+  }
+  InterlockedExchange(&hangingUp, 0);
+  return 0;
+}
+
+static void ShowHangUpBalloon(HangUpNews* news) {
+  LogLine("the notification area says: the call was not ended");
+  ShowBalloon(NIIF_WARNING, L"teldial: the call was not ended", news->text);
+  free(news);
+}
+
+static bool CanHangUp() { return LoadedInEffect().options.sink.http.hangUp.url != nullptr; }
+
+// The request is made ready here, from the settings in effect, so that a Save
+// meanwhile takes nothing from under it; the phone is asked on a thread of
+// its own, which may wait for --http-timeout.
+static void HangUp() {
+  // The hang-up key comes here without a menu that would be grayed.
+  if (InterlockedCompareExchange(&hangingUp, 1, 0) != 0) {
+    LogLine("hang-up: one is under way already");
+    return;
+  }
+  char problem[kMaxOptionProblem];
+  HttpRequester* requester = OpenHangUpRequester(LoadedInEffect().options.sink.http, problem, sizeof problem);
+  HANDLE worker = requester ? CreateThread(nullptr, 0, HangUpInBackground, requester, 0, nullptr) : nullptr;
+  if (worker) {
+    CloseHandle(worker);
+    return;
+  }
+  InterlockedExchange(&hangingUp, 0);
+  if (requester) {
+    CloseHttpRequester(requester);
+    snprintf(problem, sizeof problem, "no thread can be started for it");
+  }
+  LogLine("hang-up: not sent: %s", problem);
+  HangUpNews* news = static_cast<HangUpNews*>(calloc(1, sizeof(HangUpNews)));
+  if (!news) return;
+  snprintf(news->text, sizeof news->text, "Not sent: %s.", problem);
+  ShowHangUpBalloon(news);
+}
+
 static void OpenLog() {
   HINSTANCE opened = ShellExecuteW(window, L"open", logPath, nullptr, nullptr, SW_SHOWNORMAL);
   // Without a program for .log files, Notepad, which every Windows has.
@@ -274,6 +340,7 @@ static void ShowMenu() {
   AppendMenuW(menu, MF_STRING, kSettingsCommand, L"&Settings\u2026");
   AppendMenuW(menu, MF_STRING, kDialWindowCommand, L"&Dial\u2026");
   AppendMenuW(menu, MF_STRING | (ClipboardHoldsText() ? 0 : MF_GRAYED), kDialClipboardCommand, L"Dial &clipboard");
+  AppendMenuW(menu, MF_STRING | (CanHangUp() ? 0 : MF_GRAYED), kHangUpCommand, L"&Hang up");
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(MakeRecentNumbersMenu()), L"&Recent numbers");
   AppendMenuW(menu, MF_STRING, kOpenLogCommand, L"Open &log");
   AppendMenuW(menu, MF_STRING, kQuitCommand, L"&Quit");
@@ -285,8 +352,6 @@ static void ShowMenu() {
   PostMessageW(window, WM_NULL, 0, 0);
   DestroyMenu(menu);  // and the submenu with it
 }
-
-static const LoadedOptions& LoadedInEffect() { return *(applied ? applied : startedWith); }
 
 // Whether the command line says how numbers go (or that it alone counts).
 static bool CommandLineDecides() {
@@ -401,6 +466,7 @@ static void Command(WORD command) {
   if (command == kDialWindowCommand && !OpenDialWindow()) LogLine("the Dial window cannot be opened");
   if (command == kDialClipboardCommand) DialClipboard();
   if (command == kOpenLogCommand) OpenLog();
+  if (command == kHangUpCommand) HangUp();
   if (command == kQuitCommand) {
     LogLine("quit from the menu");
     StopService();
@@ -425,6 +491,10 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
   }
   if (message == kRefusalMessage) {
     ShowRefusalBalloon(reinterpret_cast<RefusalNews*>(lParam));
+    return 0;
+  }
+  if (message == kHangUpFailedMessage) {
+    ShowHangUpBalloon(reinterpret_cast<HangUpNews*>(lParam));
     return 0;
   }
   if (message == kFailureMessage) {

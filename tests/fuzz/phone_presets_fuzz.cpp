@@ -1,7 +1,9 @@
-// The phone presets on any parts: an expansion that succeeds gives a URL that
-// parses and texts within their buffers; the fields go into it and the request
-// preview fits any buffer without writing past it, and the preview never
-// shows the password.
+// The phone presets on any parts: an expansion that succeeds gives dial and
+// hang-up URLs that parse and texts within their buffers; the fields go into
+// them and the request preview fits any buffer without writing past it, and
+// the preview never shows the password. The same bytes as a phone's call
+// status answer: a handle found is one the end-call request may carry.
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "service/sinks/call_handle.h"
 #include "service/sinks/phone_presets.h"
 #include "service/sinks/request_preview.h"
 
@@ -18,7 +21,7 @@ const char16_t kPassword[] = u"\x01pw\x02";
 void CheckFields(const char16_t* text) {
   for (size_t size = 1; size < 40; size += 13) {
     std::vector<char16_t> out(size + 8, u'\xABCD');
-    size_t length = ExpandRequestFields(text, "+49*#", kPassword, true, out.data(), size);
+    size_t length = ExpandCallRequestFields(text, "+49*#", "teldial-0f", kPassword, true, out.data(), size);
     for (size_t i = size; i < out.size(); i++)
       if (out[i] != u'\xABCD') abort();
     if (length != SIZE_MAX && (length >= size || out[length] != 0)) abort();
@@ -38,9 +41,22 @@ void CheckPreview(const HttpOptions& http) {
     if (size && strlen(out.data()) >= size) abort();
   }
 }
+
+void CheckCallHandle(const uint8_t* data, size_t size) {
+  // A copy of exactly size bytes, so that a read past them is caught.
+  std::vector<char> answer(data, data + size);
+  char handle[kMaxCallHandle + 2];
+  memset(handle, 0x5A, sizeof handle);
+  if (ReadCallHandle(answer.data(), answer.size(), handle) != kCallHandleFound) return;
+  size_t length = strnlen(handle, sizeof handle);
+  if (length == 0 || length > kMaxCallHandle || handle[kMaxCallHandle + 1] != 0x5A) abort();
+  for (size_t i = 0; i < length; i++)
+    if (!isalnum((unsigned char)handle[i]) && !strchr("-._~", handle[i])) abort();
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckCallHandle(data, size);
   if (size < 2) return 0;
   std::u16string units = UnitsFromBytes(data + 2, size - 2);
   // Zero units split the parts: address, line, account, endpoint, context, user.
@@ -74,6 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckFields(http.url);
   if (http.body) CheckFields(http.body);
   CheckPreview(http);
+  if (http.hangUp.url) {
+    if (http.hangUp.url != texts.hangUpUrl || ParseUrlTemplate(http.hangUp.url, &target) != kUrlParsed) abort();
+    CheckFields(http.hangUp.url);
+    if (http.hangUp.body) CheckFields(http.hangUp.body);
+  }
   PresetFailureHint(phone.kind, unsigned(units.size()));
   return 0;
 }

@@ -18,7 +18,9 @@ with stale=true and a new nonce), digest-stale-always (where it serves
 none), silent (reads the request, never answers), and each of them over
 TLS as tls-MODE, or as tls-issued-MODE with the --issued-cert, whose issuer
 the server does not send. The user is alice with the password "pa ss:w0rd";
-MODE@USER names another user (basic@Polycom). Every path is accepted.
+MODE@USER names another user (basic@Polycom). Every path and GET, POST and
+DELETE are accepted; a Poly phone's call status path answers with one call,
+whose handle is CALL_HANDLE.
 
 Each connection accepted is appended to FILE as "=== connection port=P",
 each request as
@@ -47,6 +49,11 @@ REALM = "phone@example.org"
 # a reader of UTF-8 would see U+0085 (a C1 line end) and U+202E (right-to-left
 # override).
 HOSTILE_REASON = "Bad Gateway \u0081\u009d \u00c2\u0085\u00e2\u0080\u00ae" + "x" * 300
+
+CALL_HANDLE = "0x1c2d3e4f"
+CALL_STATUS_PATH = "/api/v1/webCallControl/callStatus"
+CALL_STATUS = ('{"data":{"Ringing":"0","LineId":"2","CallHandle":"%s","CallState":"Connected"},"Status":"2000"}' %
+               CALL_HANDLE).encode()
 
 record_lock = threading.Lock()
 issued_nonces = set()
@@ -130,6 +137,8 @@ def make_handler(port, mode, record_path):
             if plain_mode == "slow":
                 time.sleep(3)
             answer = b"dialling\n" if status == 200 else b"no\n"
+            if status == 200 and self.path == CALL_STATUS_PATH:
+                answer = CALL_STATUS
             try:
                 if plain_mode in ("endless-headers", "drip"):
                     self.answer_forever()
@@ -208,6 +217,7 @@ def make_handler(port, mode, record_path):
 
         do_GET = handle_any
         do_POST = handle_any
+        do_DELETE = handle_any
 
     return Handler
 

@@ -152,6 +152,18 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
       {{u"--http", url, u"--http-timeout", u"0"}, "--http-timeout 0 is not a number of milliseconds from 1 to 600000"},
       {{u"--http", url, u"--http-insecure"}, "--http-insecure concerns only https:// URLs"},
       {{u"--http-user", u"alice"}, "the --http-... options need --http URL"},
+      {{u"--http", u"http://pbx/o?n={number}&id={call}", u"--http-hang-up", u"http://pbx/end?id={call}",
+        u"--hang-up"},
+       ""},
+      {{u"--http-hang-up", u"http://pbx/end"}, "the --http-... options need --http URL"},
+      {{u"--http", url, u"--http-hang-up", u"http://pbx/end?n={number}"},
+       "the --http-hang-up URL http://pbx/end?n={number} holds {number}, but a hang-up ends the call whatever its "
+       "number (use {call})"},
+      {{u"--http", url, u"--http-hang-up", u"http://pbx/end?id={call}"},
+       "{call} in the --http-hang-up URL needs {call} in the --http URL or body, which gives each call its id"},
+      {{u"--phone", u"snom", u"--phone-address", u"p", u"--http-hang-up", u"http://p/end"},
+       "--phone KIND knows how to hang up: --http-hang-up is only for --http"},
+      {{u"--hang-up", u"--test-call", u"1"}, "--hang-up excludes --show-request and --test-call"},
       {{u"--exec", u"\u00e4.exe {number}", u"--bad\u00e9"}, "unknown option --bad\xc3\xa9 (--help lists them)"},
       {{u"--confirm", u"--allow-codes", u"--any-user", u"--block", u"+49900", u"--block", u"*#", u"--max-calls",
         u"1000/3600"},
@@ -277,7 +289,7 @@ TEST(ServiceOptions, PresetsAndTheArgumentAtFault) {
   EXPECT_EQ(kPhoneAsterisk, options.phone.kind);
   EXPECT_TRUE(options.sink.http.post);
   EXPECT_EQ(8089, options.sink.http.target.port);
-  EXPECT_EQ("/ari/channels?endpoint=PJSIP%2F201&extension={number}&context=from-internal&priority=1",
+  EXPECT_EQ("/ari/channels?endpoint=PJSIP%2F201&extension={number}&context=from-internal&priority=1&channelId={call}",
             Narrow(options.sink.http.target.path));
   EXPECT_EQ("0555", Narrow(options.testCall));
 }

@@ -10,12 +10,12 @@
 
 TEST(HttpWire, RequestHeadAsSent) {
   char out[512];
-  WireRequest post = {true, "/api?to=%2B49", "[::1]:8080", "X-Api-Key: k3y\r\n", "Basic YTpi", 25};
+  WireRequest post = {"POST", "/api?to=%2B49", "[::1]:8080", "X-Api-Key: k3y\r\n", "Basic YTpi", 25};
   ASSERT_NE(0u, WriteRequestHead(post, out, sizeof out));
   EXPECT_STREQ("POST /api?to=%2B49 HTTP/1.1\r\nHost: [::1]:8080\r\nUser-Agent: teldial-dial-service/1.0\r\n"
                "X-Api-Key: k3y\r\nAuthorization: Basic YTpi\r\nContent-Length: 25\r\n\r\n",
                out);
-  WireRequest get = {false, "/", "phone", "", nullptr, 0};
+  WireRequest get = {"GET", "/", "phone", "", nullptr, 0};
   size_t length = WriteRequestHead(get, out, sizeof out);
   EXPECT_EQ(std::string("GET / HTTP/1.1\r\nHost: phone\r\nUser-Agent: teldial-dial-service/1.0\r\n\r\n"),
             std::string(out, length));

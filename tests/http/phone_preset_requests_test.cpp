@@ -33,6 +33,13 @@ struct PresetCase {
   const char* auth;          // the server's verdict on the last request
 };
 
+// The request line with the id a dial request gives its call as "{call}".
+std::string WithoutCallId(std::string line) {
+  size_t at = line.find("channelId=teldial-");
+  if (at != std::string::npos) line.replace(at + 10, 40, "{call}");
+  return line;
+}
+
 // The options for kind at the test server's port, each run on its own.
 std::wstring PhoneOptions(const PresetCase& c) {
   return L"--no-settings --phone " + std::wstring(c.kind) + L" --phone-address 127.0.0.1:" + Port(c.port) + c.options;
@@ -58,8 +65,9 @@ TEST(PhonePresets, EachPresetRequestsAsItsMakerDocuments) {
        "urn:dslforum-org:service:X_VoIP:1#X_AVM-DE_DialNumber", kSoapBody, "valid"},
       {L"asterisk", kBasicPort, std::wstring(kCredentials) + L" --phone-endpoint PJSIP/201",
        "POST http://127.0.0.1:18431/ari/channels?endpoint=PJSIP%2F201&extension=%2B49555501230&context=from-internal"
-       "&priority=1",
-       "POST /ari/channels?endpoint=PJSIP%2F201&extension=%2B49555501230&context=from-internal&priority=1 HTTP/1.1",
+       "&priority=1&channelId={call}",
+       "POST /ari/channels?endpoint=PJSIP%2F201&extension=%2B49555501230&context=from-internal&priority=1"
+       "&channelId={call} HTTP/1.1",
        "(none)", "(none)", "", "valid"},
       {L"baresip", kOpenPort, L"", "GET http://127.0.0.1:18438/?d%2B49555501230", "GET /?d%2B49555501230 HTTP/1.1",
        "(none)", "(none)", "", "none"},
@@ -83,7 +91,7 @@ TEST(PhonePresets, EachPresetRequestsAsItsMakerDocuments) {
     ASSERT_FALSE(requests.empty()) << log;
     const Recorded& last = requests.back();
     EXPECT_EQ(c.port, last.port);
-    EXPECT_EQ(c.requestLine, RequestLine(last));
+    EXPECT_EQ(c.requestLine, WithoutCallId(RequestLine(last)));
     EXPECT_EQ(c.contentType, Header(last, "Content-Type"));
     EXPECT_EQ(c.soapAction, Header(last, "SOAPAction"));
     EXPECT_EQ(c.body, Body(last));
@@ -119,5 +127,101 @@ TEST(PhonePresets, TestCallFailsWithTheReasonTheLogWouldGive) {
     EXPECT_EQ(1u, exitCode) << outcome;
     EXPECT_TRUE(StartsWith(outcome, std::string("http 0555501230: ") + cases[i].outcome)) << outcome;
     EXPECT_NE(std::string::npos, outcome.find(std::string(" ms: ") + reasons[i] + "\n")) << outcome;
+  }
+}
+
+// Each way to hang up as the phone gets it. Asterisk's DELETE names the
+// channel id its originate carried, made and kept by one process (the test
+// call) and read by another (--hang-up); Poly's asks for the call's handle
+// first and ends the call it names.
+TEST(PhonePresets, EachPresetHangsUpAsItsMakerDocuments) {
+  struct Expected {
+    std::string requestLine;  // "{call}": the channel id of the dial request before
+    const char* contentType;
+    const char* soapAction;
+    std::string body;
+  };
+  struct HangUpCase {
+    std::wstring options;  // after --no-settings
+    bool dialFirst;        // --test-call before --hang-up
+    std::vector<Expected> requests;  // every one not refused with 401, in order
+    const char* auth;
+    const char* apiKey;    // the X-Api-Key each request carries
+    DWORD exitCode;
+    const char* outcome;   // the start of what --hang-up prints
+  };
+  const std::wstring http = L"--http http://127.0.0.1:" + Port(kDigestPort) + L"/dial?n={number}" + kCredentials +
+                            L" --http-header \"X-Api-Key: k3y\"";
+  const char* ended = "hang-up: 200 OK in ";
+  auto phone = [](const wchar_t* kind, int port, const std::wstring& options) {
+    return L"--phone " + std::wstring(kind) + L" --phone-address 127.0.0.1:" + Port(port) + options;
+  };
+  const HangUpCase cases[] = {
+      {phone(L"yealink", kDigestPort, kCredentials), false,
+       {{"GET /servlet?key=CALLEND HTTP/1.1", "(none)", "(none)", ""}}, "valid", "(none)", 0, ended},
+      {phone(L"snom", kBasicPort, kCredentials), false,
+       {{"GET /command.htm?key=CANCEL HTTP/1.1", "(none)", "(none)", ""}}, "valid", "(none)", 0, ended},
+      {phone(L"grandstream", kOpenPort, kPasswordOnly), false,
+       {{"GET /cgi-bin/api-phone_operation?passcode=pa%20ss%3Aw0rd&cmd=endcall HTTP/1.1", "(none)", "(none)", ""}},
+       "none", "(none)", 0, ended},
+      {phone(L"poly", kTlsBasicPolycomPort, std::wstring(kPasswordOnly) + L" --http-insecure"), false,
+       {{"GET /api/v1/webCallControl/callStatus HTTP/1.1", "(none)", "(none)", ""},
+        {"POST /api/v1/callctrl/endCall HTTP/1.1", "application/json", "(none)",
+         "{\"data\":{\"Ref\":\"0x1c2d3e4f\"}}"}},
+       "valid", "(none)", 0, ended},
+      {phone(L"fritzbox", kDigestPort, kCredentials), false,
+       {{"POST /upnp/control/x_voip HTTP/1.1", "text/xml; charset=\"utf-8\"",
+         "urn:dslforum-org:service:X_VoIP:1#X_AVM-DE_DialHangup",
+         "<?xml version=\"1.0\" encoding=\"utf-8\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+         "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"
+         "<u:X_AVM-DE_DialHangup xmlns:u=\"urn:dslforum-org:service:X_VoIP:1\"></u:X_AVM-DE_DialHangup>"
+         "</s:Body></s:Envelope>"}},
+       "valid", "(none)", 0, ended},
+      {phone(L"asterisk", kDigestPort, std::wstring(kCredentials) + L" --phone-endpoint PJSIP/201"), true,
+       {{"DELETE /ari/channels/{call} HTTP/1.1", "(none)", "(none)", ""}}, "valid", "(none)", 0, ended},
+      {phone(L"baresip", kOpenPort, L""), false, {{"GET /?b HTTP/1.1", "(none)", "(none)", ""}}, "none", "(none)", 0,
+       ended},
+      {http + L" --http-hang-up http://127.0.0.1:" + Port(kDigestPort) + L"/hang-up?line=1", false,
+       {{"GET /hang-up?line=1 HTTP/1.1", "(none)", "(none)", ""}}, "valid", "k3y", 0, ended},
+      {http, false, {}, "", "", 1,
+       "dial-service: the --http request has no --http-hang-up URL, so there is no way to hang up\n"},
+      {phone(L"fritzbox", kStatus500Port, kCredentials), false,
+       {{"POST /upnp/control/x_voip HTTP/1.1", "text/xml; charset=\"utf-8\"",
+         "urn:dslforum-org:service:X_VoIP:1#X_AVM-DE_DialHangup", ""}},
+       "none", "(none)", 1, "hang-up: 500 Internal Server Error in "},
+  };
+  for (const HangUpCase& c : cases) {
+    SCOPED_TRACE(Utf8(c.options));
+    DWORD exitCode = 99;
+    std::string call;
+    if (c.dialFirst) {
+      Record dial;
+      std::string outcome = RunDialService(L"--no-settings " + c.options + L" --test-call 201", &exitCode);
+      ASSERT_EQ(0u, exitCode) << outcome;
+      std::string line = RequestLine(dial.Requests().back());
+      size_t at = line.find("&channelId=");
+      ASSERT_NE(std::string::npos, at) << line;
+      call = line.substr(at + 11, line.find(' ', at) - at - 11);
+      EXPECT_EQ(40u, call.size()) << "teldial- and 32 hex digits: " << call;
+    }
+    Record record;
+    std::string outcome = RunDialService(L"--no-settings " + c.options + L" --hang-up", &exitCode);
+    EXPECT_EQ(c.exitCode, exitCode) << outcome;
+    EXPECT_TRUE(StartsWith(outcome, c.outcome)) << outcome;
+    EXPECT_EQ(std::string::npos, outcome.find("pa ss")) << outcome;
+    std::vector<Recorded> requests;
+    for (const Recorded& request : record.Requests())
+      if (request.answer != 401) requests.push_back(request);
+    ASSERT_EQ(c.requests.size(), requests.size()) << outcome;
+    for (size_t i = 0; i < requests.size(); i++) {
+      std::string line = c.requests[i].requestLine;
+      if (line.find("{call}") != std::string::npos) line.replace(line.find("{call}"), 6, call);
+      EXPECT_EQ(line, RequestLine(requests[i]));
+      EXPECT_EQ(c.requests[i].contentType, Header(requests[i], "Content-Type"));
+      EXPECT_EQ(c.requests[i].soapAction, Header(requests[i], "SOAPAction"));
+      if (c.exitCode == 0) EXPECT_EQ(c.requests[i].body, Body(requests[i]));
+      EXPECT_EQ(c.auth, requests[i].auth) << Header(requests[i], "Authorization");
+      EXPECT_EQ(c.apiKey, Header(requests[i], "X-Api-Key"));
+    }
   }
 }

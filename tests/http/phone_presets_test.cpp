@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "service/sinks/call_handle.h"
 #include "service/sinks/phone_presets.h"
 #include "service/sinks/request_preview.h"
 
@@ -61,10 +63,13 @@ TEST(PhonePresets, EachKindBuildsItsRequest) {
        "Content-Type: text/xml; charset=\"utf-8\"|SOAPAction: urn:dslforum-org:service:X_VoIP:1#X_AVM-DE_DialNumber|",
        "admin"},
       {{kPhoneAsterisk, u"pbx", false, nullptr, nullptr, u"PJSIP/201"}, u"ari", u"pw", "",
-       "http://pbx:8088/ari/channels?endpoint=PJSIP%2F201&extension={number}&context=from-internal&priority=1", true,
+       "http://pbx:8088/ari/channels?endpoint=PJSIP%2F201&extension={number}&context=from-internal&priority=1"
+       "&channelId={call}",
+       true,
        "", "", "ari"},
       {{kPhoneAsterisk, u"pbx:9000", true, nullptr, nullptr, u"SIP/a b", u"office calls"}, u"ari", u"pw", "",
-       "https://pbx:9000/ari/channels?endpoint=SIP%2Fa%20b&extension={number}&context=office%20calls&priority=1",
+       "https://pbx:9000/ari/channels?endpoint=SIP%2Fa%20b&extension={number}&context=office%20calls&priority=1"
+       "&channelId={call}",
        true, "", "", "ari"},
       {{kPhoneBaresip, u"127.0.0.1"}, nullptr, nullptr, "", "http://127.0.0.1:8000/?d{number}", false, "", "", ""},
 
@@ -189,5 +194,42 @@ TEST(RequestPreview, ShowsTheRequestWithoutThePasswordNorHeaderValues) {
     char tooSmall[16];
     EXPECT_EQ(SIZE_MAX, FormatHttpRequestPreview(http, "+4955501230", c.showSecrets, tooSmall, sizeof tooSmall));
     EXPECT_EQ(std::string(c.preview, 15), tooSmall);
+  }
+}
+
+// What Poly's call status answer may hold: the first call's handle, none, or
+// something that is not to be put into the end-call request.
+TEST(CallHandle, TheFirstCallsHandleOrWhyNone) {
+  struct Case {
+    std::string answer;
+    CallHandleResult result;
+    const char* handle;
+  };
+  const Case cases[] = {
+      {"{\"data\":{\"Ringing\":\"0\",\"CallHandle\":\"0x1c2d3e4f\",\"Muted\":false},\"Status\":\"2000\"}",
+       kCallHandleFound, "0x1c2d3e4f"},
+      {" { \"Status\" : \"2000\" , \"data\" : [ { \"Ref\" : \"12\" } , { \"Ref\" : \"13\" } ] } \r\n", kCallHandleFound,
+       "12"},
+      {"{\"data\":{\"x\":[1,{\"CallHandle\":\"inner\"}],\"CallHandle\":\"outer\"}}", kCallHandleFound, "outer"},
+      {"{\"data\":{},\"Status\":\"2000\"}", kNoCallHandle, ""},
+      {"{\"data\":[],\"Status\":\"2000\"}", kNoCallHandle, ""},
+      {"{\"Status\":\"4007\",\"CallHandle\":\"0x1\"}", kNoCallHandle, ""},
+      {"{\"data\":null}", kNoCallHandle, ""},
+      {"{\"data\":{\"CallHandle\":\"a\\\"b\"}}", kCallStatusUnreadable, ""},
+      {"{\"data\":{\"CallHandle\":\"{password}\"}}", kCallStatusUnreadable, ""},
+      {"{\"data\":{\"CallHandle\":\"" + std::string(65, 'a') + "\"}}", kCallStatusUnreadable, ""},
+      {"{\"data\":{\"CallHandle\":\"0x1\"}", kCallStatusUnreadable, ""},
+      {"{\"data\":{\"CallHandle\":\"0x1\"}} trailing", kCallStatusUnreadable, ""},
+      {std::string(40, '[') + std::string(40, ']'), kCallStatusUnreadable, ""},
+      {"dialling\n", kCallStatusUnreadable, ""},
+      {"", kCallStatusUnreadable, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    char handle[kMaxCallHandle + 1] = "";
+    // The answer without a 0 after it, as it sits in the receive buffer.
+    std::vector<char> bytes(c.answer.begin(), c.answer.end());
+    EXPECT_EQ(c.result, ReadCallHandle(bytes.data(), bytes.size(), handle));
+    if (c.result == kCallHandleFound) EXPECT_STREQ(c.handle, handle);
   }
 }

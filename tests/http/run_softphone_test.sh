@@ -32,13 +32,16 @@ done
 
 # The account's domain is the callee, so "d NUMBER" becomes an INVITE to
 # sip:NUMBER@127.0.0.1:18452; regint=0 keeps it from registering anywhere.
+# The call's sound is a minute of silence made here: a sound source that
+# fails (aufile takes only S16LE files, which the packaged ring.wav is not)
+# makes baresip end the call by itself, and only --hang-up may end it here.
 mkdir "$work/baresip"
 cat >"$work/baresip/config" <<CONFIG
 poll_method epoll
 net_interface 127.0.0.1
 sip_listen 127.0.0.1:18451
 http_listen 127.0.0.1:18450
-audio_source aufile,/usr/share/baresip/ring.wav
+audio_source aufile,$work/silence.wav
 audio_player aufile,$work/heard.wav
 module_path /usr/lib/baresip/modules
 module g711.so
@@ -48,6 +51,10 @@ module_app account.so
 module_app menu.so
 CONFIG
 echo "<sip:teldial@127.0.0.1:18452>;regint=0" >"$work/baresip/accounts"
+/usr/bin/python3 -c 'import sys, wave
+with wave.open(sys.argv[1], "wb") as out:
+    out.setnchannels(1); out.setsampwidth(2); out.setframerate(8000); out.writeframes(bytes(2 * 8000 * 60))' \
+  "$work/silence.wav"
 
 sipp -sn uas -i 127.0.0.1 -p 18452 -nostdin -trace_msg -message_file "$work/sip-messages.txt" \
   >"$work/sipp.out" 2>&1 </dev/null &

@@ -1,7 +1,9 @@
 // One call end to end through a real softphone: a sip: link clicked in
 // teldial.exe, dial-service.exe --phone baresip asks baresip's httpd module to
-// dial, and baresip sends its INVITE to sipp, the callee; run_softphone_test.sh
-// starts both around this program and names sipp's message trace.
+// dial, and baresip sends its INVITE to sipp, the callee, which answers; then
+// dial-service.exe --hang-up asks baresip to hang up, and sipp gets its BYE.
+// run_softphone_test.sh starts both around this program and names sipp's
+// message trace.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -20,19 +22,23 @@ std::wstring MessageTracePath() {
   return length == 0 || length >= 1024 ? L"" : WindowsPath(unixPath);
 }
 
-// The user part of the first INVITE's Request-URI, waiting for it up to timeoutMs.
-std::string InvitedUser(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
+// sipp's trace once it holds the start of a request line, waiting for it up
+// to timeoutMs; what follows that start, or "(no START)" and the whole trace.
+std::string AfterInTrace(const std::string& start, DWORD timeoutMs) {
+  DWORD began = GetTickCount();
   for (;;) {
     std::string trace = ReadWholeFile(MessageTracePath());
-    size_t at = trace.find("\nINVITE sip:");
-    if (at != std::string::npos) {
-      at += 12;
-      return trace.substr(at, trace.find_first_of("@; \r\n", at) - at);
-    }
-    if (GetTickCount() - start > timeoutMs) return "(no INVITE)\n" + trace;
+    size_t at = trace.find("\n" + start);
+    if (at != std::string::npos) return trace.substr(at + 1 + start.size());
+    if (GetTickCount() - began > timeoutMs) return "(no " + start + ")\n" + trace;
     Sleep(100);
   }
+}
+
+// The user part of the first INVITE's Request-URI.
+std::string InvitedUser(DWORD timeoutMs) {
+  std::string after = AfterInTrace("INVITE sip:", timeoutMs);
+  return after.substr(0, after.find_first_of("@; \r\n"));
 }
 }  // namespace
 
@@ -48,4 +54,14 @@ TEST(SoftphoneCall, ASipLinkRingsTheCalleeThroughBaresip) {
   EXPECT_EQ(0u, exitCode) << log;
   EXPECT_NE(std::string::npos, log.find("http +4955501230: 200 OK in ")) << log;
   EXPECT_EQ("+4955501230", InvitedUser(10000));
+
+  // sipp answers at once; baresip's ACK says the call is up.
+  ASSERT_FALSE(StartsWith(AfterInTrace("ACK sip:", 10000), "(no ")) << "the call was not set up";
+  ASSERT_EQ(std::string::npos, ReadWholeFile(MessageTracePath()).find("\nBYE sip:")) << "ended before --hang-up";
+  std::string outcome = RunDialService(
+      L"--no-settings --hang-up --phone baresip --phone-address 127.0.0.1:" + Port(kBaresipHttpPort), &exitCode);
+  EXPECT_EQ(0u, exitCode) << outcome;
+  EXPECT_TRUE(StartsWith(outcome, "hang-up: 200 OK in ")) << outcome;
+  std::string bye = AfterInTrace("BYE sip:", 10000);
+  EXPECT_FALSE(StartsWith(bye, "(no ")) << bye;
 }

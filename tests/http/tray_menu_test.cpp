@@ -57,6 +57,7 @@ const Step kSteps[] = {
     {"Dial clipboard", [] { ASSERT_TRUE(PutOnClipboard(L"Call +49 5555 0123-0 today")); }, 'C', nullptr,
      "GET /dial?n=%2B49555501230 HTTP/1.1", nullptr},
     // Greyed: its access key does nothing.
+    {"Hang up", nullptr, 'H', nullptr, "GET /hangup HTTP/1.1", nullptr},
     {"Dial clipboard without text", [] { ASSERT_TRUE(PutOnClipboard(nullptr)); }, 'C', nullptr, nullptr, nullptr},
     {"Dial... typed", nullptr, 'D', [] { TypeAndDial(L"Ring 030 1234-567 back"); }, "GET /dial?n=0301234567 HTTP/1.1",
      nullptr},
@@ -95,11 +96,12 @@ std::wstring AwaitProblem(HWND dial, const std::wstring& said, DWORD timeoutMs) 
 }
 }  // namespace
 
-TEST(TrayMenu, DialClipboardAndTheDialWindowDialTheFirstNumberInTheirText) {
+TEST(TrayMenu, HangUpDialClipboardAndTheDialWindowDoWhatTheySay) {
   std::wstring log = FreshTrayFolders().log;
   ProgramRun tray;
   EndedAtExit guard = {&tray};
-  ASSERT_TRUE(StartTray(L"--no-settings --port 20150 --http http://127.0.0.1:" + Port(kOpenPort) + L"/dial?n={number}",
+  ASSERT_TRUE(StartTray(L"--no-settings --port 20150 --http http://127.0.0.1:" + Port(kOpenPort) + L"/dial?n={number}" +
+                            L" --http-hang-up http://127.0.0.1:" + Port(kOpenPort) + L"/hangup",
                         &tray));
   HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
   ASSERT_NE(nullptr, window) << FileText(log);

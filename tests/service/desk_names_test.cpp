@@ -76,7 +76,9 @@ TEST(DeskNames, TheOptionsThatTakeThemAreFilled) {
        u"eve", "http://desk-7:8080/servlet?key=number={number}&outgoing_uri=sip%3Aeve%40pbx", "", 0},
       {{u"--phone", u"asterisk", u"--phone-address", u"pbx", u"--phone-endpoint", u"PJSIP/{user}", u"--http-user",
         u"{user}", u"--http-password-env", u"P"},
-       u"eve", "http://pbx:8088/ari/channels?endpoint=PJSIP%2Feve&extension={number}&context=from-internal&priority=1",
+       u"eve",
+       "http://pbx:8088/ari/channels?endpoint=PJSIP%2Feve&extension={number}&context=from-internal&priority=1"
+       "&channelId={call}",
        "eve", 0},
       {{u"--verbose", u"--phone", u"snom", u"--phone-address", u"phone-{user}.example.com"}, u"j.smith",
        "--phone-address phone-{user}.example.com: the user's name \"j.smith\" cannot be part of a host name (only "
