@@ -202,10 +202,21 @@ static void Answer(SOCKET service, const sockaddr_in& client, const char* text) 
   sendto(service, text, int(strlen(text)), 0, reinterpret_cast<const sockaddr*>(&client), sizeof client);
 }
 
-static void LogArrival(const char* raw, size_t length, const sockaddr_in* client) {
+// Where a number came from: a dialer (to be answered), the recent numbers
+// menu, or the screen (the user took it from a selection, the clipboard or a
+// window of the background program).
+struct NumberSource {
+  SOCKET service;
+  const sockaddr_in* client;  // a dialer's; null otherwise
+  const char* screen;         // how it was taken from the screen, for the log; null otherwise
+};
+
+static void LogArrival(const char* raw, size_t length, const NumberSource& source) {
   FormatTextForLog(raw, length, logText, sizeof logText);
-  if (client)
-    LogLine("dial %s (from port %u)", logText, unsigned(ntohs(client->sin_port)));
+  if (source.client)
+    LogLine("dial %s (from port %u)", logText, unsigned(ntohs(source.client->sin_port)));
+  else if (source.screen)
+    LogLine("dial %s (from %s)", logText, source.screen);
   else
     LogLine("dial %s (from the recent numbers menu)", logText);
 }
@@ -225,7 +236,8 @@ enum RefusalAnswer { kAnswerRejected, kAnswerWithReason };
 // from dialers only the first is logged and the rest are counted, so that a
 // flood cannot push the record of a real call out of the log.
 static void Refuse(RefusalKind kind, const char* reason, RefusalAnswer answer, const char* raw, size_t length,
-                   SOCKET service, const sockaddr_in* client) {
+                   const NumberSource& source) {
+  const sockaddr_in* client = source.client;
   bool logged = true;
   if (client) {
     RefusalSummary due;
@@ -233,7 +245,7 @@ static void Refuse(RefusalKind kind, const char* reason, RefusalAnswer answer, c
     LogRefusalSummary(due);
   }
   if (logged) {
-    LogArrival(raw, length, client);
+    LogArrival(raw, length, source);
     LogLine("rejected: %s", reason);
   }
   if (kind != kRefusedTooMany && hooks.numberRefused) {
@@ -247,7 +259,7 @@ static void Refuse(RefusalKind kind, const char* reason, RefusalAnswer answer, c
     snprintf(text, sizeof text, "%s: %s", kRejectAnswer, reason);
   else
     snprintf(text, sizeof text, "%s", kRejectAnswer);
-  Answer(service, *client, text);
+  Answer(source.service, *client, text);
 }
 
 static void LogEndedRefusals() {
@@ -289,25 +301,29 @@ static bool ConfirmationsAvailable() {
 }
 
 // Whether the brake lets one more number through; a refused one is refused here.
-static bool PassesBrake(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
+static bool PassesBrake(const char* raw, size_t length, const NumberSource& source) {
   BrakeVerdict verdict = NoteNumberArrival(&brake, GetTickCount64());
   if (verdict == kBrakeEngaged && hooks.brakeEngaged) hooks.brakeEngaged();
   if (verdict == kBrakeOpen) return true;
-  Refuse(kRefusedTooMany, "too many numbers at once", kAnswerWithReason, raw, length, service, client);
+  Refuse(kRefusedTooMany, "too many numbers at once", kAnswerWithReason, raw, length, source);
   return false;
 }
 
 // Everything the service does with a number happens here, under
-// handlingLock. client is null for a number the user chose from the recent
-// numbers menu, which any program of the user can choose too by posting the
-// menu's command. A plain number there is one the user had dialled before and
-// now chose by hand: it needs neither the brake nor a confirmation. A feature
-// code there is asked about (unless --allow-codes) and braked like one from a
-// dialer. The dialer (if any) is answered before the sink gets the number or
+// handlingLock. A number the user chose from the recent numbers menu, which
+// any program of the user can choose too by posting the menu's command, is a
+// plain number the user had dialled before and now chose by hand: it needs
+// neither the brake nor a confirmation. A feature code there is asked about
+// (unless --allow-codes) and braked like one from a dialer. A number taken
+// from the screen is new, and text on the screen may come from anyone: it
+// goes the way of a dialer's, except that a feature code is always asked
+// about, since the user sits at the screen. The dialer (if any) is answered before the sink gets the number or
 // the user is asked, so that it never waits for either. A number goes into
 // the recent numbers only once the sink has it.
-static void HandleNumber(const char* raw, size_t length, SOCKET service, const sockaddr_in* client) {
-  if (client && !PassesBrake(raw, length, service, client)) return;
+static void HandleNumber(const char* raw, size_t length, const NumberSource& source) {
+  const sockaddr_in* client = source.client;
+  bool chosenBefore = !client && !source.screen;
+  if (!chosenBefore && !PassesBrake(raw, length, source)) return;
   char reason[96];
   NormalizePhoneNumber(raw, length, &number);
   if (number.verdict != kNumberAccepted) {
@@ -316,37 +332,37 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
                (unsigned long)number.position);
     else
       snprintf(reason, sizeof reason, "%s", DescribeNumberVerdict(number.verdict));
-    Refuse(RefusalKind(kRefusedNumber + number.verdict), reason, kAnswerRejected, raw, length, service, client);
+    Refuse(RefusalKind(kRefusedNumber + number.verdict), reason, kAnswerRejected, raw, length, source);
     return;
   }
   DialForm form = ApplyDialingRules(rules, number.digits, dialled);
   if (const char* prefix = FindBlockingPrefix(handling->blocked, rules, number.digits)) {
     snprintf(reason, sizeof reason, "blocked by %s", prefix);
     size_t place = size_t(prefix - handling->blocked.prefixes[0]) / sizeof handling->blocked.prefixes[0];
-    Refuse(RefusalKind(kRefusedBlocked + place), reason, kAnswerWithReason, raw, length, service, client);
+    Refuse(RefusalKind(kRefusedBlocked + place), reason, kAnswerWithReason, raw, length, source);
     return;
   }
-  bool ask = client && handling->confirm;
+  bool ask = !chosenBefore && handling->confirm;
   bool featureCode = IsFeatureCode(number.digits) && !handling->allowCodes;
-  if (!client && featureCode && !PassesBrake(raw, length, service, client)) return;
+  if (chosenBefore && featureCode && !PassesBrake(raw, length, source)) return;
   if (featureCode) {
     if (client && !handling->confirm && !hooks.askForFeatureCodes) {
-      Refuse(kRefusedFeatureCode, "a feature code needs confirmation", kAnswerWithReason, raw, length, service, client);
+      Refuse(kRefusedFeatureCode, "a feature code needs confirmation", kAnswerWithReason, raw, length, source);
       return;
     }
     ask = true;
   }
   if (ask && !ConfirmationsAvailable()) {
     Refuse(kRefusedUnconfirmable, "the window that asks for confirmation cannot be shown", kAnswerRejected, raw, length,
-           service, client);
+           source);
     return;
   }
-  LogArrival(raw, length, client);
+  LogArrival(raw, length, source);
   if (form == kDialledAsWritten)
     LogLine("number %s", number.digits);
   else
     LogLine("number %s dialled %s (%s)", number.digits, dialled, DescribeDialForm(form));
-  if (client) Answer(service, *client, kDialAnswer);
+  if (client) Answer(source.service, *client, kDialAnswer);
   if (ask) {
     LogLine("asking the user to confirm %s", dialled);
     static char written[kMaxWrittenNumberSize];
@@ -363,7 +379,7 @@ static void HandleNumber(const char* raw, size_t length, SOCKET service, const s
 
 static void HandleDial(SOCKET service, const char* raw, size_t length, const sockaddr_in& client) {
   AcquireSRWLockExclusive(&handlingLock);
-  HandleNumber(raw, length, service, &client);
+  HandleNumber(raw, length, NumberSource{service, &client, nullptr});
   ReleaseSRWLockExclusive(&handlingLock);
 }
 
@@ -549,12 +565,18 @@ int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& chose
   return failure;
 }
 
-void DialAgain(const char* number) {
+static void HandleNumberFromDesk(const char* raw, size_t length, const NumberSource& source) {
   AcquireSRWLockExclusive(&handlingLock);
-  HandleNumber(number, strlen(number), INVALID_SOCKET, nullptr);
+  HandleNumber(raw, length, source);
   ReleaseSRWLockExclusive(&handlingLock);
   InterlockedExchange(&wakeRequested, 1);
   WakeServingThread();
+}
+
+void DialAgain(const char* number) { HandleNumberFromDesk(number, strlen(number), NumberSource{INVALID_SOCKET, nullptr, nullptr}); }
+
+void DialFromScreen(const char* text, size_t length, const char* taken) {
+  HandleNumberFromDesk(text, length, NumberSource{INVALID_SOCKET, nullptr, taken});
 }
 
 void CopyRecentNumbers(RecentNumbers* recent) {

@@ -60,6 +60,12 @@ int ReplaceNumberHandling(const ServiceOptions& options, const NumberSink& sink)
 // "dial" datagram would be, without a dialer to answer; a plain number
 // without the brake and without asking, a feature code asked about.
 void DialAgain(const char* number);
+// A number the user took from the screen (UTF-8, as written there): handled
+// as a "dial" datagram from a dialer would be (brake, rules, blocks,
+// confirmation as set, the log), without a dialer to answer; a feature code is
+// always asked about. taken says how, for the log: "dial TEXT (from TAKEN)",
+// e.g. "the dial key", "the clipboard", "the Dial window".
+void DialFromScreen(const char* text, size_t length, const char* taken);
 // The numbers handed to the sink last, newest first: a number asked about
 // only once the user chose Call.
 void CopyRecentNumbers(RecentNumbers* recent);

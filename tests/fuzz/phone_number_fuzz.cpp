@@ -1,7 +1,8 @@
 // The dial service's normalisation over any bytes: it must never read past
 // the text, an accepted number must hold only what a dialer dials and read
 // the same when normalised again, a rejection must point at a byte that can
-// be at fault, and neither a "tel:" before a number, nor percent-encoding its
+// be at fault, a number found in free text must lie within it and be one the
+// normalisation accepts, and neither a "tel:" before a number, nor percent-encoding its
 // bytes, nor "(0)" after its country code may change what it dials.
 #include <string.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "service/number/number_in_text.h"
 #include "service/number/phone_number.h"
 
 namespace {
@@ -65,6 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckAccepted(number);
   else
     CheckRejected(number, raw);
+
+  size_t start, length;
+  std::unique_ptr<char[]> exact(new char[size + 1]);
+  memcpy(exact.get(), raw.data(), size);
+  if (FindPhoneNumberInText(exact.get(), size, &start, &length)) {
+    FUZZ_CHECK(length > 0 && start + length <= size);
+    FUZZ_CHECK(Normalize(raw.substr(start, length)).verdict == kNumberAccepted);
+  }
 
   // "(0)" written after the country code is left out, unless one is there
   // already (typed, escaped or full-width).
