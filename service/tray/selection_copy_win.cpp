@@ -200,7 +200,10 @@ static bool Holds(const UINT* formats, size_t count, UINT format) {
 // conversions among them are of the same text.
 static void SaveClipboard(SavedClipboard* saved) {
   *saved = SavedClipboard{};
-  size_t count = size_t(CountClipboardFormats());
+  // Counted as enumerated: CountClipboardFormats need not count the formats
+  // the system would make, which the enumeration lists among the others.
+  size_t count = 0;
+  for (UINT format = 0; (format = EnumClipboardFormats(format)) != 0;) count++;
   UINT* formats = count ? static_cast<UINT*>(calloc(count, sizeof(UINT))) : nullptr;
   size_t listed = 0;
   for (UINT format = 0; formats && listed < count && (format = EnumClipboardFormats(format)) != 0;)

@@ -27,7 +27,7 @@
 #include "tray_process_win.h"
 
 namespace {
-const char kSecondFormatBytes[] = "\x01teldial\x00bytes\xff";
+const char kSecondFormatBytes[] = "\x01teldial\0" "bytes\xff";
 
 // The test's own clipboard content: a text and a registered format of bytes.
 // The window that owned it is gone before the tray runs, so that no message
