@@ -72,8 +72,12 @@ static bool AwaitRequest(SOCKET listener, double* copiedAt, double* requestAt) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(listener, &readable);
-    timeval wait = {0, 1000};
-    if (select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
+    // Polled rather than waited on, as a timed wait is too coarse to see the copy come.
+    timeval now = {0, 0};
+    if (select(0, &readable, nullptr, nullptr, &now) != 1) {
+      SwitchToThread();
+      continue;
+    }
     SOCKET connection = accept(listener, nullptr, nullptr);
     if (connection == INVALID_SOCKET) return false;
     char request[4096];
