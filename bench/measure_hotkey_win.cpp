@@ -61,39 +61,46 @@ static void PressDialKey() {
   SendInput(8, strokes, sizeof(INPUT));
 }
 
-// Waits for the tray's request: the time its first bytes came and when the
-// clipboard changed meanwhile (0 when it did not), answered 200 and closed.
-static bool AwaitRequest(SOCKET listener, double* copiedAt, double* requestAt) {
-  DWORD sequence = GetClipboardSequenceNumber();
-  *copiedAt = 0;
-  double until = NowMs() + 5000;
-  while (NowMs() < until) {
-    if (!*copiedAt && GetClipboardSequenceNumber() != sequence) *copiedAt = NowMs();
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(listener, &readable);
-    // Polled rather than waited on, as a timed wait is too coarse to see the copy come.
-    timeval now = {0, 0};
-    if (select(0, &readable, nullptr, nullptr, &now) != 1) {
-      SwitchToThread();
-      continue;
-    }
-    SOCKET connection = accept(listener, nullptr, nullptr);
-    if (connection == INVALID_SOCKET) return false;
-    char request[4096];
-    int got = recv(connection, request, sizeof request, 0);
-    *requestAt = NowMs();
-    if (!*copiedAt && GetClipboardSequenceNumber() != sequence) *copiedAt = *requestAt;
-    for (int total = got; got > 0 && !strstr(request, "\r\n\r\n") && total < int(sizeof request) - 1; total += got) {
-      request[total] = 0;
-      got = recv(connection, request + total, int(sizeof request) - 1 - total, 0);
-    }
-    const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    send(connection, answer, int(sizeof answer - 1), 0);
-    closesocket(connection);
-    return true;
+// The clipboard watched on a thread of its own, closely: the first change
+// after a press is when the copy came. A wait in select is too coarse for it.
+namespace {
+struct CopyWatch {
+  volatile LONG watching;
+  DWORD sequence;
+  volatile double changedAt;
+};
+}  // namespace
+
+static DWORD WINAPI WatchClipboard(void* parameter) {
+  CopyWatch* watch = static_cast<CopyWatch*>(parameter);
+  while (watch->watching) {
+    if (!watch->changedAt && GetClipboardSequenceNumber() != watch->sequence) watch->changedAt = NowMs();
+    SwitchToThread();
   }
-  return false;
+  return 0;
+}
+
+// Waits for the tray's request: the time its first bytes came, answered 200 and closed.
+static bool AwaitRequest(SOCKET listener, double* requestAt) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(listener, &readable);
+  timeval wait = {5, 0};
+  if (select(0, &readable, nullptr, nullptr, &wait) != 1) return false;
+  SOCKET connection = accept(listener, nullptr, nullptr);
+  if (connection == INVALID_SOCKET) return false;
+  char request[4096];
+  int got = recv(connection, request, sizeof request - 1, 0);
+  *requestAt = NowMs();
+  for (int total = got; got > 0 && total < int(sizeof request) - 1; total += got) {
+    request[total] = 0;
+    if (strstr(request, "\r\n\r\n")) break;
+    got = recv(connection, request + total, int(sizeof request) - 1 - total, 0);
+  }
+  const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  send(connection, answer, int(sizeof answer - 1), 0);
+  closesocket(connection);
+  return true;
 }
 
 static void Row(const char* build, const char* figure, std::vector<double> values) {
@@ -155,10 +162,16 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(1000);  // the tray has registered its key by the time its window shows; Notepad settles
     status = 0;
     for (int i = 0; i < presses; i++) {
-      double copiedAt = 0, requestAt = 0;
+      double requestAt = 0;
+      CopyWatch watch = {1, GetClipboardSequenceNumber(), 0};
+      HANDLE watcher = CreateThread(nullptr, 0, WatchClipboard, &watch, 0, nullptr);
       double pressedAt = NowMs();
       PressDialKey();
-      if (!AwaitRequest(listener, &copiedAt, &requestAt)) {
+      bool requested = AwaitRequest(listener, &requestAt);
+      watch.watching = 0;
+      if (watcher) WaitForSingleObject(watcher, INFINITE), CloseHandle(watcher);
+      double copiedAt = watch.changedAt;
+      if (!requested) {
         fprintf(stderr, "measure-hotkey: press %d made no request\n", i + 1);
         status = 1;
         break;
