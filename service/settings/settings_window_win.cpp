@@ -446,13 +446,19 @@ static Hotkey TypedKey(HWND window, int control) {
   return key;
 }
 
-// Under the key fields: each one's trouble, if any.
+// Under the key fields: each one's trouble, or else what the dial key does.
 static void CheckTypedKeys(HWND window) {
   char dial[kMaxOutcome / 2], hangUp[kMaxOutcome / 2], both[kMaxOutcome];
   DescribeTypedKey(window, IDC_DIAL_HOTKEY, "Dial key", TypedKey(window, IDC_HANG_UP_HOTKEY), dial, sizeof dial);
   DescribeTypedKey(window, IDC_HANG_UP_HOTKEY, "Hang-up key", TypedKey(window, IDC_DIAL_HOTKEY), hangUp,
                    sizeof hangUp);
-  snprintf(both, sizeof both, "%s%s%s", dial, dial[0] && hangUp[0] ? " " : "", hangUp);
+  if (!dial[0] && !hangUp[0])
+    snprintf(both, sizeof both, "%s",
+             TypedKey(window, IDC_DIAL_HOTKEY).key
+                 ? "Select a phone number in any program, then press the dial key: it is dialled as a clicked link is."
+                 : "The dial key is off.");
+  else
+    snprintf(both, sizeof both, "%s%s%s", dial, dial[0] && hangUp[0] ? " " : "", hangUp);
   ShowLine(window, IDC_HOTKEY_STATE, both);
 }
 
