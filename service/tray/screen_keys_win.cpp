@@ -66,7 +66,7 @@ void DialSelection(HWND window, KeyWarning warn) {
   }
   const char* why = outcome == kSelectionCopied ? "the selected text holds no phone number"
                                                 : DescribeSelectionCopy(outcome);
-  LogLine("the notification area says: the dial key dialled nothing: %s", why);
+  LogLine("the notification area says: nothing dialled with the dial key: %s", why);
   char sentence[320];
   snprintf(sentence, sizeof sentence, "%s%s.", why, outcome == kSelectionCopied ? " (select one, then press the key)" : "");
   sentence[0] = char(sentence[0] >= 'a' && sentence[0] <= 'z' ? sentence[0] - 'a' + 'A' : sentence[0]);

@@ -154,9 +154,9 @@ TEST(DialHotkey, TheSelectionInNotepadIsDialledOnceAndTheClipboardIsPutBack) {
   // Nothing selected: nothing is copied, and a balloon says so.
   SendMessageW(text, EM_SETSEL, 0, 0);
   PressChord({VK_CONTROL, VK_MENU, VK_SHIFT, VK_F8});
-  EXPECT_EQ("the notification area says: the dial key dialled nothing: nothing was copied from the window in front: "
-            "select the number first",
-            AwaitLogLine(log, "dialled nothing", 10000));
+  EXPECT_EQ("the notification area says: nothing dialled with the dial key: nothing was copied from the window in "
+            "front: select the number first",
+            AwaitLogLine(log, "nothing dialled", 10000));
   EXPECT_EQ(L"before", ClipboardText());
 
   // The settings window names the taken key and offers a free one.
