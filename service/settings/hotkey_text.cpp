@@ -102,6 +102,7 @@ HotkeyError ParseHotkey(const char16_t* text, Hotkey* hotkey) {
     at++;
   }
   if (!parsed.key) return kHotkeyNoKey;
+  if (parsed.key == kF1 + 11) return kHotkeyDebuggerKey;
   bool f13ToF24 = parsed.key >= kF1 + 12 && parsed.key <= kF1 + 23;
   if (!(parsed.modifiers & (kHotkeyCtrl | kHotkeyAlt | kHotkeyWin)) && !f13ToF24) return kHotkeyNoModifier;
   if ((parsed.modifiers & (kHotkeyCtrl | kHotkeyAlt)) == (kHotkeyCtrl | kHotkeyAlt) &&
@@ -129,6 +130,8 @@ const char* DescribeHotkeyError(HotkeyError error) {
       return "needs Ctrl, Alt or Win with the key (only F13 to F24 may stand alone)";
     case kHotkeyAltGr:
       return "types a character with AltGr (which is Ctrl+Alt) on some keyboards: take an F-key, or add Win";
+    case kHotkeyDebuggerKey:
+      return "uses F12, which Windows keeps for debuggers";
   }
   return "?";
 }

@@ -52,13 +52,15 @@ enum HotkeyError {
   kHotkeyNoKey,
   kHotkeyNoModifier,
   kHotkeyAltGr,
+  kHotkeyDebuggerKey,
 };
 
 // text (UTF-16, 0-terminated) into *hotkey; "none" gives key 0. A key
 // without Ctrl, Alt or Win is refused unless it is F13-F24, which no
 // keyboard's typing uses; Ctrl+Alt (with or without Shift) on a character key
 // is refused, as AltGr sends Ctrl+Alt on European layouts and types with it
-// (AltGr+D is "Đ" on Czech).
+// (AltGr+D is "Đ" on Czech); and F12 is, which RegisterHotKey's contract
+// keeps for debuggers at all times.
 HotkeyError ParseHotkey(const char16_t* text, Hotkey* hotkey);
 // A phrase for the refusal, to follow the option and its value.
 const char* DescribeHotkeyError(HotkeyError error);
