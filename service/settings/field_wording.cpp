@@ -53,6 +53,8 @@ static const FieldLabel kLabels[] = {
     {"national-prefix", "National prefix"},
     {"international-prefix", "International prefix"},
     {"confirm", "Ask before each call"},
+    {"dial-hotkey", "Dial key"},
+    {"hang-up-hotkey", "Hang-up key"},
 };
 
 static bool IsOptionCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }

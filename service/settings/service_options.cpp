@@ -89,7 +89,8 @@ static bool AddBlockPrefixes(BlockList* list, const char16_t* value, char* probl
 // The options that take a value with its own check below.
 static const char16_t* const kCheckedValueOptions[] = {
     u"--port", u"--count", u"--http", u"--http-method", u"--http-header", u"--http-password-env",
-    u"--http-timeout", u"--log-size", u"--phone", u"--block", u"--max-calls", u"--http-hang-up",
+    u"--http-timeout", u"--log-size", u"--phone", u"--block", u"--max-calls", u"--http-hang-up", u"--dial-hotkey",
+    u"--hang-up-hotkey",
 };
 
 static bool IsCheckedValueOption(const char16_t* option) {
@@ -305,6 +306,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   };
   options->maxCalls = kDefaultMaxCalls;
   options->maxCallsSeconds = kDefaultMaxCallsSeconds;
+  options->dialHotkey = kDefaultDialHotkey;
+  options->hangUpHotkey = kDefaultHangUpHotkey;
   enum { kFlagPhoneHttps, kFlagCount = 11 };
   FlagOption flags[kFlagCount] = {
       {u"--phone-https", &phone.https, 0},   {u"--verbose", &options->verbose, 0},
@@ -316,6 +319,7 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
   };
   int timeoutIndex = 0;
   bool portGiven = false, countGiven = false, logSizeGiven = false, maxCallsGiven = false;
+  bool dialHotkeyGiven = false, hangUpHotkeyGiven = false;
   int methodIndex = 0, phoneIndex = 0;
   char text[200];
   problem[0] = 0;
@@ -436,6 +440,15 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
                               "--max-calls %s is neither 0 nor N/SECONDS (N from 1 to %u, SECONDS from 1 to %u)",
                               valueText, kMaxCallsLimit, kMaxCallsSeconds);
       maxCallsGiven = true;
+    } else if (Equal(option, u"--dial-hotkey") || Equal(option, u"--hang-up-hotkey")) {
+      bool dial = Equal(option, u"--dial-hotkey");
+      bool& given = dial ? dialHotkeyGiven : hangUpHotkeyGiven;
+      HotkeyError error = given ? kHotkeyParsed : ParseHotkey(value, dial ? &options->dialHotkey : &options->hangUpHotkey);
+      if (given)
+        accepted = RefuseWith(problem, kMaxOptionProblem, "%s is given twice", text);
+      else if (error != kHotkeyParsed)
+        accepted = RefuseWith(problem, kMaxOptionProblem, "%s %s %s", text, valueText, DescribeHotkeyError(error));
+      given = true;
     }
     if (!accepted) return Fault(faultIndex, optionIndex);
   }
@@ -452,6 +465,8 @@ bool ParseServiceOptions(int argc, const char16_t* const* argv, ServiceOptions* 
     return RefuseWith(problem, kMaxOptionProblem, "--hang-up excludes --show-request and --test-call");
   if (options->showSecrets && !options->showRequest)
     return RefuseWith(problem, kMaxOptionProblem, "--show-secrets concerns only --show-request");
+  if (options->dialHotkey.key && SameHotkey(options->dialHotkey, options->hangUpHotkey))
+    return RefuseWith(problem, kMaxOptionProblem, "--dial-hotkey and --hang-up-hotkey are the same key");
   if (!CheckDialingRules(options->rules, problem, kMaxOptionProblem)) return false;
   unsigned presetFault = 0;
   if (phoneIndex && !ExpandPhonePreset(phone, &http, &options->presetTexts, problem, kMaxOptionProblem, &presetFault))

@@ -7,6 +7,7 @@
 #include "service/number/call_guard.h"
 #include "service/number/dialing_rules.h"
 #include "service/settings/desk_names.h"
+#include "service/settings/hotkey_text.h"
 #include "service/sinks/phone_presets.h"
 #include "service/sinks/sink_options.h"
 
@@ -38,6 +39,8 @@ struct ServiceOptions {
   BlockList blocked;            // --block PREFIX, repeated
   unsigned maxCalls;            // --max-calls N/SECONDS (default 5/10); 0: no brake
   unsigned maxCallsSeconds;
+  Hotkey dialHotkey;            // --dial-hotkey KEYS: the selection in front is dialled
+  Hotkey hangUpHotkey;          // --hang-up-hotkey KEYS: the phone's call ends
   // What phone.address, phone.account, phone.endpoint and sink.http.user
   // point into when they held {user} or {computer}.
   char16_t namedValues[kNamedOptionCount][kMaxNamedValue];

@@ -282,7 +282,10 @@ static int FlagValue(const char16_t* value) {
 // stays the user's own choice.
 static const char* const kMachineKeys[] = {
     "phone", "phone-address", "phone-https", "phone-line", "phone-account", "phone-endpoint", "phone-context",
-    "http-user", "http-timeout", "confirm", "block", "max-calls", nullptr};
+    "http-user", "http-timeout", "confirm", "block", "max-calls",
+    // A desk-wide key (or none) may be rolled out; the user's own file still
+    // changes it, as only the user knows which of their programs holds a key.
+    "dial-hotkey", "hang-up-hotkey", nullptr};
 
 // country, area, outside and the other dialing rules.
 static bool IsDialingRuleKey(const char16_t* key) {

@@ -41,8 +41,8 @@ void DropSettingsEntry(SettingsFile* file, size_t index);
 
 // The machine's file may set only what an administrator rolls out: the
 // phone (phone, phone-...), http-user, http-timeout, the dialing rules,
-// confirm, block, and max-calls at least as strict as the default 5/10 (at
-// most 5 calls in at least 10 seconds). False with the problem (without file
+// confirm, block, max-calls at least as strict as the default 5/10 (at
+// most 5 calls in at least 10 seconds), and the dial and hang-up keys. False with the problem (without file
 // and line) for anything else.
 bool MachineMaySet(const char16_t* key, const char16_t* value, char* problem, size_t size);
 // Drops each entry the machine's file may not set, telling note of each.

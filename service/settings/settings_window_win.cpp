@@ -13,6 +13,7 @@
 #include "service/number/dialing_rules.h"
 #include "service/settings/desk_names_win.h"
 #include "service/settings/field_wording.h"
+#include "service/settings/hotkey_text.h"
 #include "service/settings/settings_file.h"
 #include "service/settings/settings_win.h"
 #include "service/settings/settings_window_ids.h"
@@ -83,7 +84,8 @@ static const char16_t* const kOwnRequestKeys[] = {u"http",        u"exec",      
 struct KeyedControl {
   int control;
   const char16_t* key;
-  bool edit;  // an edit field, made read-only; others are disabled
+  bool edit;      // an edit field, made read-only; others are disabled
+  bool userOwn = false;  // what the machine's file sets is only where the user starts from
 };
 
 static const KeyedControl kKeyedControls[] = {
@@ -95,6 +97,8 @@ static const KeyedControl kKeyedControls[] = {
     {IDC_OUTSIDE, u"outside", true},       {IDC_CONFIRM, u"confirm", false},
     {IDC_PASSWORD, u"http-password", true}, {IDC_PASSWORD, u"http-password-protected", true},
     {IDC_PASSWORD, u"http-password-env", true}, {IDC_INSECURE, u"http-insecure", false},
+    // Only the user knows which of their programs holds a key.
+    {IDC_DIAL_HOTKEY, u"dial-hotkey", true, true}, {IDC_HANG_UP_HOTKEY, u"hang-up-hotkey", true, true},
 };
 
 static HWND settingsWindow;
@@ -126,9 +130,11 @@ static bool FileNames(const SettingsFile& file, const char16_t* key) {
 
 static bool MachineSets(const char16_t* key) { return loaded->machinePath[0] && FileNames(loaded->machine, key); }
 
+static bool IsLocked(const KeyedControl& c) { return !c.userOwn && MachineSets(c.key); }
+
 static bool IsLocked(int control) {
   for (const KeyedControl& c : kKeyedControls)
-    if (c.control == control && MachineSets(c.key)) return true;
+    if (c.control == control && IsLocked(c)) return true;
   return false;
 }
 
@@ -266,6 +272,18 @@ static void SetPhone(Form* form, HWND window, PhoneKind kind) {
     for (const char16_t* key : kOwnRequestKeys) Set(form, key, nullptr, kInFileOnly);
 }
 
+// A key as typed; an empty field turns it off. The program's own default is
+// left to the program rather than written into the file, unless the
+// machine's file sets another one, which the user's file then replaces.
+static void SetHotkey(Form* form, HWND window, const char16_t* key, int control, const Hotkey& programDefault) {
+  const char16_t* text = ControlText(form, window, control);
+  if (!text) text = u"none";
+  Hotkey typed;
+  if (ParseHotkey(text, &typed) == kHotkeyParsed && SameHotkey(typed, programDefault) && !MachineSets(key))
+    text = nullptr;
+  Set(form, key, text);
+}
+
 static void SetDialingRules(Form* form, HWND window) {
   for (const RuleControl& c : kRuleControls) {
     const char16_t* key = KeepAscii(form, DialingRuleOption(c.rule) + 2);
@@ -290,6 +308,8 @@ static void CollectForm(HWND window, Form* form, const char16_t* protectedPasswo
     SetNoCredentials(form);
   SetDialingRules(form, window);
   SetFlag(form, window, u"confirm", IDC_CONFIRM);
+  SetHotkey(form, window, u"dial-hotkey", IDC_DIAL_HOTKEY, kDefaultDialHotkey);
+  SetHotkey(form, window, u"hang-up-hotkey", IDC_HANG_UP_HOTKEY, kDefaultHangUpHotkey);
 }
 
 // The form as settings, checked by the option parser into form->options;
@@ -380,6 +400,71 @@ static void CheckTypedUrl(HWND window) {
   ShowLine(window, IDC_URL_CHECK, words);
 }
 
+// Whether another program holds the key now: the window tries to take it, as
+// the tray does (which has let its own keys go while this window is open).
+static bool HeldElsewhere(HWND window, const Hotkey& key) {
+  const int kProbeId = 0x7E00;
+  if (RegisterHotKey(window, kProbeId, key.modifiers | MOD_NOREPEAT, key.key)) {
+    UnregisterHotKey(window, kProbeId);
+    return false;
+  }
+  return GetLastError() == ERROR_HOTKEY_ALREADY_REGISTERED;
+}
+
+// One key field as typed: what is wrong with it, or that another program
+// holds it, and then a key that is free (not the other field's either).
+static void DescribeTypedKey(HWND window, int control, const char* label, const Hotkey& other, char* line,
+                             size_t size) {
+  line[0] = 0;
+  wchar_t typed[64];
+  GetDlgItemTextW(window, control, typed, 64);
+  Hotkey key;
+  HotkeyError error = typed[0] ? ParseHotkey(reinterpret_cast<const char16_t*>(typed), &key) : kHotkeyParsed;
+  if (!typed[0]) key = Hotkey{};
+  if (error != kHotkeyParsed) {
+    snprintf(line, size, "%s: %s.", label, DescribeHotkeyError(error));
+    return;
+  }
+  if (!key.key || !HeldElsewhere(window, key)) return;
+  char name[48], free[48] = "";
+  FormatHotkey(key, name, sizeof name);
+  Hotkey candidates[1 + sizeof kSpareDialHotkeys / sizeof kSpareDialHotkeys[0]] = {kDefaultDialHotkey};
+  memcpy(candidates + 1, kSpareDialHotkeys, sizeof kSpareDialHotkeys);
+  for (const Hotkey& candidate : candidates)
+    if (!SameHotkey(candidate, key) && !SameHotkey(candidate, other) && !HeldElsewhere(window, candidate)) {
+      FormatHotkey(candidate, free, sizeof free);
+      break;
+    }
+  if (free[0])
+    snprintf(line, size, "%s: another program already uses %s. %s is free: type it in instead.", label, name, free);
+  else
+    snprintf(line, size, "%s: another program already uses %s. Type another key.", label, name);
+}
+
+static Hotkey TypedKey(HWND window, int control) {
+  wchar_t typed[64];
+  GetDlgItemTextW(window, control, typed, 64);
+  Hotkey key = {};
+  if (ParseHotkey(reinterpret_cast<const char16_t*>(typed), &key) != kHotkeyParsed) key = Hotkey{};
+  return key;
+}
+
+// Under the key fields: each one's trouble, or else what the dial key does.
+static void CheckTypedKeys(HWND window) {
+  char dial[kMaxOutcome / 2], hangUp[kMaxOutcome / 2], both[kMaxOutcome];
+  DescribeTypedKey(window, IDC_DIAL_HOTKEY, "Dial key", TypedKey(window, IDC_HANG_UP_HOTKEY), dial, sizeof dial);
+  DescribeTypedKey(window, IDC_HANG_UP_HOTKEY, "Hang-up key", TypedKey(window, IDC_DIAL_HOTKEY), hangUp,
+                   sizeof hangUp);
+  if (!dial[0] && !hangUp[0])
+    snprintf(both, sizeof both, "%s",
+             TypedKey(window, IDC_DIAL_HOTKEY).key
+                 ? "Select a phone number in any program, then press the dial key: it is dialled as a clicked link is."
+                 : "The dial key is off.");
+  else
+    snprintf(both, sizeof both, "%s%s%s", dial, dial[0] && hangUp[0] ? " " : "", hangUp);
+  ShowLine(window, IDC_HOTKEY_STATE, both);
+}
+
 // The list's names, as the makers write them, in the order of the kinds.
 static const wchar_t* const kKindNames[] = {L"Yealink", L"snom",          L"Grandstream", L"Poly",
                                             L"FRITZ!Box", L"Asterisk (ARI)", L"baresip"};
@@ -408,12 +493,17 @@ static void FillForm(HWND window) {
   SetText(window, IDC_USER, current->sink.http.user);
   CheckDlgButton(window, IDC_INSECURE, current->sink.http.insecure ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(window, IDC_CONFIRM, current->confirm ? BST_CHECKED : BST_UNCHECKED);
+  char key[48];
+  FormatHotkey(current->dialHotkey, key, sizeof key);
+  SetDlgItemTextA(window, IDC_DIAL_HOTKEY, key);
+  FormatHotkey(current->hangUpHotkey, key, sizeof key);
+  SetDlgItemTextA(window, IDC_HANG_UP_HOTKEY, key);
   for (const RuleControl& c : kRuleControls)
     if (c.control && (current->rules.given & (1u << c.rule)))
       SetDlgItemTextA(window, c.control, current->rules.digits[c.rule]);
   bool anyLocked = false;
   for (const KeyedControl& c : kKeyedControls) {
-    if (!MachineSets(c.key)) continue;
+    if (!IsLocked(c)) continue;
     anyLocked = true;
     // What the machine's file sets is shown as it says, also while the
     // options leave its phone out for want of a password.
@@ -498,7 +588,7 @@ static int FieldToPutRight(HWND window) {
   int shown = ShownFault(window);
   if (shown < 0) return askLine ? IDC_PASSWORD : 0;
   for (const KeyedControl& c : kKeyedControls)
-    if (SameText(c.key, loaded->userFaults[shown].key) && !MachineSets(c.key)) return c.control;
+    if (SameText(c.key, loaded->userFaults[shown].key) && !IsLocked(c)) return c.control;
   return 0;
 }
 
@@ -634,6 +724,7 @@ static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wPar
       ShowFault(window);
       CollectForm(window, openedForm, nullptr);
       formOpened = true;
+      CheckTypedKeys(window);
       // The focus Windows chose came before the line at the top was hidden.
       int field = FieldToPutRight(window);
       SetFocus(field ? GetDlgItem(window, field) : GetNextDlgTabItem(window, nullptr, FALSE));
@@ -653,6 +744,10 @@ static INT_PTR CALLBACK SettingsProcedure(HWND window, UINT message, WPARAM wPar
           return TRUE;
         case IDC_URL:
           if (HIWORD(wParam) == EN_CHANGE) CheckTypedUrl(window);
+          return TRUE;
+        case IDC_DIAL_HOTKEY:
+        case IDC_HANG_UP_HOTKEY:
+          if (HIWORD(wParam) == EN_CHANGE && formOpened) CheckTypedKeys(window);
           return TRUE;
         case IDC_DROP_LINE:
           if (int shown = ShownFault(window); shown >= 0) droppedFaults[shown] = true;

@@ -4,7 +4,8 @@
 // last number, with a menu for the settings window, to dial a number typed in
 // the Dial window or the one in the clipboard, to hang up, to dial a recent
 // number again, open the log or quit; the log is a file under
-// %LOCALAPPDATA%	eldial.
+// %LOCALAPPDATA%\teldial. A global key dials the number selected in the
+// window in front, another may hang up.
 // One instance runs per user and session. The settings window opens by itself
 // at the first start, and when a settings file is at fault.
 #include <winsock2.h>
@@ -31,6 +32,7 @@
 #include "service/sinks/http_requester_win.h"
 #include "service/tray/clipboard_text_win.h"
 #include "service/tray/dial_window_win.h"
+#include "service/tray/screen_keys_win.h"
 
 static const wchar_t kWindowClass[] = L"teldial-dial-service-tray";
 static const wchar_t kTitle[] = L"teldial dial service";
@@ -161,6 +163,9 @@ static void ShowBalloon(DWORD infoFlags, const wchar_t* title, const char* text)
 }
 
 static const LoadedOptions& LoadedInEffect() { return *(applied ? applied : startedWith); }
+
+// What stops a global key, by the icon; the caller has logged it.
+static void WarnInBalloon(const wchar_t* title, const char* text) { ShowBalloon(NIIF_WARNING, title, text); }
 
 // Posted from the serving thread, which must not wait for the shell.
 static void PostBrakeNews() { PostMessageW(window, kBrakeMessage, 0, 0); }
@@ -414,12 +419,18 @@ static bool ApplySavedSettings(char* problem, size_t size) {
   return true;
 }
 
+// While the settings window is open, the keys are let go, so that its check
+// of a key finds it free or taken as any program would; they are taken
+// again, as saved, when it closes.
 static void OpenSettings() {
-  if (HWND open = OpenSettingsWindow())
+  if (HWND open = OpenSettingsWindow()) {
     SetForegroundWindow(open);
-  else
-    RunSettingsWindow(LoadedInEffect(), settingsPath, programArgc, programArgv, ApplySavedSettings,
-                      LoadedInEffect().passwordMissing ? "Password: the phone asks for one" : nullptr);
+    return;
+  }
+  ReleaseHotkeys(window);
+  RunSettingsWindow(LoadedInEffect(), settingsPath, programArgc, programArgv, ApplySavedSettings,
+                    LoadedInEffect().passwordMissing ? "Password: the phone asks for one" : nullptr);
+  TakeHotkeys(window, LoadedInEffect().options, WarnInBalloon);
 }
 
 // Bounds the clipboard's text that is searched for a number.
@@ -517,10 +528,16 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
     case WM_COMMAND:
       Command(LOWORD(wParam));
       return 0;
+    case WM_HOTKEY:
+      if (wParam == kDialHotkeyId) DialSelection(hwnd, WarnInBalloon);
+      // The hang-up key does what the menu's Hang up does.
+      if (wParam == kHangUpHotkeyId) PostMessageW(hwnd, WM_COMMAND, kHangUpCommand, 0);
+      return 0;
     case WM_CLOSE:
       StopService();
       return 0;
     case WM_DESTROY:
+      ReleaseHotkeys(hwnd);
       if (iconShown) Shell_NotifyIconW(NIM_DELETE, &icon);
       iconShown = false;
       PostQuitMessage(0);
@@ -775,6 +792,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   ShowState();
   ShowDistrustBalloon(*startedWith);
   ShowSettingsFaultBalloon(*startedWith);
+  TakeHotkeys(window, options, WarnInBalloon);
   HANDLE serving = CreateThread(nullptr, 0, Serve, nullptr, 0, nullptr);
   if (!serving) {
     DestroyWindow(window);

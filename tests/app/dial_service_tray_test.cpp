@@ -86,15 +86,16 @@ TEST(DialServiceTray, ShowsPortAndLastNumberLogsToAFileAndRunsOnce) {
   EXPECT_FALSE(IsWindow(window));
 
   std::vector<std::string> entries = LogEntries(Lines(FileText(log)));
-  ASSERT_GE(entries.size(), 9u) << FileText(log);
+  ASSERT_GE(entries.size(), 10u) << FileText(log);
   EXPECT_EQ("dial-service-tray started, handing numbers to: log", entries[0]);
   EXPECT_EQ("listening on 127.0.0.1:20131", entries[1]);
-  EXPECT_TRUE(StartsWith(entries[2], "dial tel:+49%205555%200123-0 (from port ")) << entries[2];
-  EXPECT_EQ("number +49555501230", entries[3]);
-  EXPECT_EQ("rejected: a character that has no place in a phone number at byte 6", entries[5]);
+  EXPECT_EQ("the dial key is Ctrl+Alt+Shift+F8", entries[2]) << "the default key, taken at the start";
+  EXPECT_TRUE(StartsWith(entries[3], "dial tel:+49%205555%200123-0 (from port ")) << entries[3];
+  EXPECT_EQ("number +49555501230", entries[4]);
+  EXPECT_EQ("rejected: a character that has no place in a phone number at byte 6", entries[6]);
   EXPECT_EQ("the notification area says: not dialled 0555 abc: a character that has no place in a phone number at byte 6",
-            entries[6]);
-  EXPECT_EQ("number *31#0555", entries[8]);
+            entries[7]);
+  EXPECT_EQ("number *31#0555", entries[9]);
   EXPECT_EQ("quit from the menu", entries[entries.size() - 2]);
   EXPECT_EQ("dial-service-tray ended", entries.back());
   EXPECT_EQ(0u, Count(FileText(log), "cannot show the icon")) << "the icon is in the notification area";

@@ -182,6 +182,15 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
        "--max-calls 1001/10 is neither 0 nor N/SECONDS (N from 1 to 1000, SECONDS from 1 to 3600)"},
       {{u"--max-calls", u"5"}, "--max-calls 5 is neither 0 nor N/SECONDS (N from 1 to 1000, SECONDS from 1 to 3600)"},
       {{u"--max-calls", u"0", u"--max-calls", u"0"}, "--max-calls is given twice"},
+      {{u"--dial-hotkey", u"ctrl+shift+f11", u"--hang-up-hotkey", u"Ctrl+Shift+F10"}, ""},
+      {{u"--dial-hotkey", u"Ctrl+Alt+D"},
+       "--dial-hotkey Ctrl+Alt+D types a character with AltGr (which is Ctrl+Alt) on some keyboards: take an F-key, "
+       "or add Win"},
+      {{u"--hang-up-hotkey", u"Q"}, "--hang-up-hotkey Q needs Ctrl, Alt or Win with the key (only F13 to F24 may "
+                                    "stand alone)"},
+      {{u"--dial-hotkey", u"none", u"--dial-hotkey", u"F13"}, "--dial-hotkey is given twice"},
+      {{u"--hang-up-hotkey", u"Ctrl+Alt+Shift+F8"}, "--dial-hotkey and --hang-up-hotkey are the same key"},
+      {{u"--dial-hotkey", u"none", u"--hang-up-hotkey", u"none"}, ""},
   };
   for (const Case& c : cases) {
     std::vector<const char16_t*> argv = {u"dial-service"};
@@ -205,6 +214,8 @@ TEST(ServiceOptions, EachRefusalNamesTheProblem) {
   EXPECT_EQ(kDefaultMaxCalls, options.maxCalls);
   EXPECT_EQ(kDefaultMaxCallsSeconds, options.maxCallsSeconds);
   EXPECT_FALSE(options.confirm || options.allowCodes || options.anyUser || options.blocked.count);
+  EXPECT_TRUE(SameHotkey(kDefaultDialHotkey, options.dialHotkey));
+  EXPECT_EQ(0u, options.hangUpHotkey.key) << "hanging up has no key unless one is set";
   const char16_t* guarded[] = {u"dial-service", u"--max-calls", u"0", u"--confirm", u"--block", u"0900", u"--block",
                                u"+49900"};
   ASSERT_TRUE(ParseServiceOptions(8, guarded, &options, problem));

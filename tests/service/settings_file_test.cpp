@@ -145,11 +145,12 @@ TEST(SettingsFile, TheMachinesFileKeepsOnlyWhatAnAdministratorRollsOut) {
       {"phone=snom\nphone-address=10.0.0.5\nphone-https=yes\nphone-line=2\nhttp-user=alice\nhttp-timeout=3000\n"
        "country=49\narea=5555\noutside=0\nnational-prefix=0\ninternational-prefix=00\nconfirm=no\nblock=0900\n"
        "max-calls=5/10\nmax-calls=1/3600\nphone-account=1\nphone-endpoint=PJSIP/1\nphone-context=c\n"
-       "extension-digits=3\n",
+       "extension-digits=3\ndial-hotkey=Ctrl+Shift+F11\nhang-up-hotkey=none\n",
        "phone=snom@1;phone-address=10.0.0.5@2;phone-https=yes@3;phone-line=2@4;http-user=alice@5;"
        "http-timeout=3000@6;country=49@7;area=5555@8;outside=0@9;national-prefix=0@10;international-prefix=00@11;"
        "confirm=no@12;block=0900@13;max-calls=5/10@14;max-calls=1/3600@15;phone-account=1@16;"
-       "phone-endpoint=PJSIP/1@17;phone-context=c@18;extension-digits=3@19;",
+       "phone-endpoint=PJSIP/1@17;phone-context=c@18;extension-digits=3@19;dial-hotkey=Ctrl+Shift+F11@20;"
+       "hang-up-hotkey=none@21;",
        ""},
       {"exec=C:\\Users\\Public\\x.exe {number}\nany-user=yes\nallow-codes=yes\nhttp=http://h/{number}\n"
        "http-header=X-Planted: 1\nhttp-insecure=yes\nhttp-password-env=P\nhttp-password-protected=AQ==\n"
