@@ -2,7 +2,7 @@
 // selected, the key is pressed through the system's input queue, and the
 // number reaches the test server once, while the clipboard ends up holding
 // what it held before. A key another program holds is said in a balloon, and
-// the settings window offers a free one.
+// the settings window offers a free one; once it is free, it hangs up.
 //
 // Where Wine is not Windows: Wine has no integrity levels, so the refusal of
 // an elevated window in front (UIPI, which SendInput's result does not show)
@@ -115,7 +115,8 @@ TEST(DialHotkey, TheSelectionInNotepadIsDialledOnceAndTheClipboardIsPutBack) {
   ProgramRun tray;
   EndedAtExit guard = {&tray};
   ASSERT_TRUE(StartTray(L"--no-settings --port 20007 --max-calls 0 --hang-up-hotkey ctrl+alt+shift+f9 --http "
-                        L"http://127.0.0.1:" + Port(kOpenPort) + L"/dial?n={number}",
+                        L"http://127.0.0.1:" + Port(kOpenPort) + L"/dial?n={number} --http-hang-up http://127.0.0.1:" +
+                            Port(kOpenPort) + L"/hangup",
                         &tray));
   HWND window = AwaitWindow(tray.processId, kTrayWindowClass, nullptr, 20000);
   ASSERT_NE(nullptr, window) << FileText(log);
@@ -168,9 +169,16 @@ TEST(DialHotkey, TheSelectionInNotepadIsDialledOnceAndTheClipboardIsPutBack) {
   EXPECT_EQ(L"Hang-up key: another program already uses Ctrl+Alt+Shift+F9. Ctrl+Alt+Shift+F7 is free: type it in "
             L"instead.",
             state);
-  SendMessageW(settings, WM_COMMAND, IDCANCEL, 0);
+
+  // Let go, the key is the tray's once the settings window closes, and it hangs up.
   UnregisterHotKey(nullptr, 1);
+  SendMessageW(settings, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ("the hang-up key is Ctrl+Alt+Shift+F9", AwaitLogLine(log, "the hang-up key is", 10000)) << FileText(log);
+  PressChord({VK_CONTROL, VK_MENU, VK_SHIFT, VK_F9});
+  requests = record.Await(2, 10000);
+  ASSERT_EQ(2u, requests.size()) << FileText(log);
+  EXPECT_EQ("GET /hangup HTTP/1.1", RequestLine(requests[1]));
   PostMessageW(window, WM_COMMAND, kTrayQuitCommand, 0);
   EXPECT_EQ(0, WaitForExit(&tray, 20000));
-  EXPECT_EQ(1u, record.Requests().size()) << FileText(log);
+  EXPECT_EQ(2u, record.Requests().size()) << FileText(log);
 }
