@@ -1,6 +1,7 @@
 #include "service/log/service_log_win.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -123,4 +124,16 @@ char* LogTextFromUtf16(const char16_t* text, size_t length) {
     if ((unsigned char)utf8[i] < 0x20 || utf8[i] == 0x7F) utf8[i] = '?';
   utf8[bytes] = 0;
   return utf8;
+}
+
+bool UserDataPath(const wchar_t* name, bool makeFolder, wchar_t* path) {
+  wchar_t folder[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
+  if ((length == 0 || length >= MAX_PATH) && FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder)))
+    return false;
+  if (wcslen(folder) + wcslen(L"\\teldial\\") + wcslen(name) >= MAX_PATH) return false;
+  wcscat(folder, L"\\teldial");
+  if (makeFolder) SHCreateDirectoryExW(nullptr, folder, nullptr);
+  _snwprintf(path, MAX_PATH, L"%ls\\%ls", folder, name);
+  return true;
 }

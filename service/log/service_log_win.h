@@ -12,6 +12,11 @@
 
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// path gets %LOCALAPPDATA%\teldial\<name>, where the background program keeps
+// its log and the service what it remembers for the user; the folder is made
+// when missing if makeFolder. False when the path does not fit MAX_PATH.
+bool UserDataPath(const wchar_t* name, bool makeFolder, wchar_t* path);
+
 // From now on the log goes to the file at path (appended to), kept below
 // limitBytes as said above; false when it cannot be opened.
 bool LogToFile(const wchar_t* path, size_t limitBytes);

@@ -1,24 +1,14 @@
 #include "service/sinks/last_call_win.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <stdio.h>
 #include <string.h>
 
 #include "service/http/digest_hash_win.h"
+#include "service/log/service_log_win.h"
 
-static bool LastCallPath(wchar_t* path, bool makeFolder) {
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-  if ((length == 0 || length >= MAX_PATH) && FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder)))
-    return false;
-  if (wcslen(folder) + 40 >= MAX_PATH) return false;
-  wcscat(folder, L"\\teldial");
-  if (makeFolder) SHCreateDirectoryExW(nullptr, folder, nullptr);
-  _snwprintf(path, MAX_PATH, L"%ls\\last-call.txt", folder);
-  return true;
-}
+static bool LastCallPath(wchar_t* path, bool makeFolder) { return UserDataPath(L"last-call.txt", makeFolder, path); }
 
 bool MakeCallId(char* id, size_t size) {
   char hex[33];

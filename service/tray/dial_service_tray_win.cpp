@@ -11,7 +11,6 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
-#include <shlobj.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -553,17 +552,7 @@ static DWORD WINAPI Serve(void*) {
 }
 
 // %LOCALAPPDATA%\teldial\dial-service.log, the folder made when missing.
-static bool FindLogPath() {
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-  if ((length == 0 || length >= MAX_PATH) && FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder)))
-    return false;
-  if (wcslen(folder) + 30 >= MAX_PATH) return false;
-  wcscat(folder, L"\\teldial");
-  SHCreateDirectoryExW(nullptr, folder, nullptr);
-  _snwprintf(logPath, MAX_PATH, L"%ls\\dial-service.log", folder);
-  return true;
-}
+static bool FindLogPath() { return UserDataPath(L"dial-service.log", true, logPath); }
 
 // One instance per user in this session: a mutex named after the user.
 static HANDLE TakeInstanceLock() {
