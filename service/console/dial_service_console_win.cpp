@@ -76,6 +76,22 @@ static int ShowRequest(const ServiceOptions& options) {
   return 0;
 }
 
+// One request now, on a requester of its own (null: problem says why): the
+// number dialled, or the call ended when dialled is null. The outcome line is
+// printed; 0 on a 2xx answer, 1 otherwise, 2 when no request could be made.
+static int AskPhoneOnce(HttpRequester* requester, const char* problem, const char* dialled) {
+  if (!requester) {
+    ReportProblem("%s", problem);
+    return 2;
+  }
+  char outcome[1024];
+  bool accepted = dialled ? RequestDialledNumber(requester, dialled, outcome, sizeof outcome)
+                          : RequestHangUp(requester, outcome, sizeof outcome);
+  CloseHttpRequester(requester);
+  printf("%s\n", outcome);
+  return accepted ? 0 : 1;
+}
+
 static int TestCall(const ServiceOptions& options) {
   char dialled[kMaxDialledLength + 1];
   if (!DialledNumber(options, options.testCall, dialled)) return 1;
@@ -91,16 +107,7 @@ static int TestCall(const ServiceOptions& options) {
     return 1;
   }
   char problem[kMaxOptionProblem];
-  HttpRequester* requester = OpenHttpRequester(options.sink.http, problem, sizeof problem);
-  if (!requester) {
-    ReportProblem("%s", problem);
-    return 2;
-  }
-  char outcome[1024];
-  bool accepted = RequestDialledNumber(requester, dialled, outcome, sizeof outcome);
-  CloseHttpRequester(requester);
-  printf("%s\n", outcome);
-  return accepted ? 0 : 1;
+  return AskPhoneOnce(OpenHttpRequester(options.sink.http, problem, sizeof problem), problem, dialled);
 }
 
 static int HangUp(const ServiceOptions& options) {
@@ -117,16 +124,7 @@ static int HangUp(const ServiceOptions& options) {
     return 1;
   }
   char problem[kMaxOptionProblem];
-  HttpRequester* requester = OpenHangUpRequester(options.sink.http, problem, sizeof problem);
-  if (!requester) {
-    ReportProblem("%s", problem);
-    return 2;
-  }
-  char outcome[1024];
-  bool ended = RequestHangUp(requester, outcome, sizeof outcome);
-  CloseHttpRequester(requester);
-  printf("%s\n", outcome);
-  return ended ? 0 : 1;
+  return AskPhoneOnce(OpenHangUpRequester(options.sink.http, problem, sizeof problem), problem, nullptr);
 }
 
 // One line from a pipe or a file, as UTF-8; the line end is dropped.

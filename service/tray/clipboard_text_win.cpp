@@ -25,10 +25,9 @@ static bool OpenClipboardSoon() {
   return true;
 }
 
-ClipboardText CopyClipboardText(char* text, size_t size, size_t* length) {
+ClipboardText ReadOpenClipboardText(char* text, size_t size, size_t* length) {
   text[0] = 0;
   *length = 0;
-  if (!OpenClipboardSoon()) return kClipboardBusy;
   ClipboardText result = kClipboardHoldsNoText;
   HANDLE data = GetClipboardData(CF_UNICODETEXT);
   const wchar_t* wide = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
@@ -36,7 +35,8 @@ ClipboardText CopyClipboardText(char* text, size_t size, size_t* length) {
     // The memory block bounds the text: a program may have left out the 0.
     size_t units = wcsnlen(wide, GlobalSize(data) / sizeof(wchar_t));
     // No UTF-16 unit makes more than 3 bytes of UTF-8; a pair cut in two is
-    // left out whole.
+    // left out whole. A text cut short keeps its start, where the first
+    // number is looked for.
     size_t room = (size - 1) / 3;
     if (units > room) units = room;
     if (units > 0 && wide[units - 1] >= 0xD800 && wide[units - 1] <= 0xDBFF) units--;
@@ -48,6 +48,14 @@ ClipboardText CopyClipboardText(char* text, size_t size, size_t* length) {
     }
     GlobalUnlock(data);
   }
+  return result;
+}
+
+ClipboardText CopyClipboardText(char* text, size_t size, size_t* length) {
+  text[0] = 0;
+  *length = 0;
+  if (!OpenClipboardSoon()) return kClipboardBusy;
+  ClipboardText result = ReadOpenClipboardText(text, size, length);
   CloseClipboard();
   return result;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The clipboard's text for the tray's "Dial clipboard".
+// The clipboard's text, for the tray's "Dial clipboard" and its dial key.
 #include <stddef.h>
 
 enum ClipboardText {
@@ -17,3 +17,5 @@ bool ClipboardHoldsText();
 // a moment, opening it is tried again for up to kClipboardWaitMs.
 const unsigned long kClipboardWaitMs = 500;
 ClipboardText CopyClipboardText(char* text, size_t size, size_t* length);
+// The same, for a caller that has the clipboard open already.
+ClipboardText ReadOpenClipboardText(char* text, size_t size, size_t* length);

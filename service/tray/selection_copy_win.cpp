@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "service/tray/clipboard_text_win.h"
+
 static const DWORD kReleaseWaitMs = 1500;
 static const DWORD kCopyWaitMs = 500;
 // How long the clipboard may stay open in another program before we give up.
@@ -286,23 +288,6 @@ static void PutBack(SavedClipboard* saved) {
   FreeSavedClipboard(saved);
 }
 
-// The copy's text, as UTF-8 cut at a character; false when it has none.
-static bool ReadText(char* text, size_t size, size_t* length) {
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  const wchar_t* wide = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-  if (!wide) return false;
-  size_t units = wcsnlen(wide, GlobalSize(data) / sizeof(wchar_t));
-  // Each unit makes at most three bytes; a selection longer than the buffer
-  // is cut, its first number being near its start.
-  size_t kept = units < (size - 1) / 3 ? units : (size - 1) / 3;
-  if (kept < units && kept && wide[kept - 1] >= 0xD800 && wide[kept - 1] <= 0xDBFF) kept--;
-  int bytes = kept ? WideCharToMultiByte(CP_UTF8, 0, wide, int(kept), text, int(size - 1), nullptr, nullptr) : 0;
-  GlobalUnlock(data);
-  text[bytes > 0 ? bytes : 0] = 0;
-  *length = bytes > 0 ? size_t(bytes) : 0;
-  return true;
-}
-
 static bool SendCopyKeys() {
   INPUT keys[4] = {};
   const WORD codes[4] = {VK_CONTROL, 'C', 'C', VK_CONTROL};
@@ -342,7 +327,7 @@ SelectionCopy CopySelectedText(HWND owner, char* text, size_t size, size_t* leng
     *restored = false;
     return kSelectionClipboardBusy;
   }
-  bool hasText = ReadText(text, size, length);
+  bool hasText = ReadOpenClipboardText(text, size, length) == kClipboardTextCopied;
   *restored = !saved.lost;
   PutBack(&saved);
   CloseClipboard();
